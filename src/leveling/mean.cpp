@@ -1,0 +1,63 @@
+// Mean leveling: every value is shifted by (reference mean - local mean), which removes slow
+// changes of brightness and keeps local detail.
+#include "leveling/elementwise.h"
+#include "leveling/leveling.h"
+#include "leveling/plane_pass.h"
+#include "window_stats/box_stats.h"
+#include "window_stats/integral_image.h"
+
+namespace {
+
+Plane value_table(const PlanePass& pass) {
+  Plane table(pass.width, pass.height);
+  fill_summed_area(pass.in, pass.width, pass.height, table.values.data(), identity_of);
+  return table;
+}
+
+// v <- (v - local mean) + g, with g the plane's global mean.
+void level_plane_mean(const PlanePass& pass, std::uint32_t window) {
+  const std::uint32_t r = window >> 1;
+  const Plane S = value_table(pass);
+  const double g = S.last() / pixel_count_divisor(pass.width, pass.height);
+  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
+    const WindowRows rows = window_rows(S, y, r);
+    for (std::size_t x = 0; x < pass.width; ++x)
+      out[x] = (in[x] - window_mean(rows, x, r, pass.width)) + g;
+  });
+}
+
+// v <- (v - mean over window 1) + mean over window 2.
+void level_plane_mean2(const PlanePass& pass, std::uint32_t window1, std::uint32_t window2) {
+  const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
+  const Plane S = value_table(pass);
+  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
+    const WindowRows rows1 = window_rows(S, y, r1), rows2 = window_rows(S, y, r2);
+    for (std::size_t x = 0; x < pass.width; ++x)
+      out[x] = (in[x] - window_mean(rows1, x, r1, pass.width)) +
+               window_mean(rows2, x, r2, pass.width);
+  });
+}
+
+}  // namespace
+
+Picture& level_mean(Picture& image, std::uint32_t window) {
+  return level_each_channel(image, [&](const PlanePass& p) { level_plane_mean(p, window); });
+}
+
+Picture& level_mean2(Picture& image, std::uint32_t window1, std::uint32_t window2) {
+  return level_each_channel(image,
+                            [&](const PlanePass& p) { level_plane_mean2(p, window1, window2); });
+}
+
+Picture& level_mean_fn(Picture& image, std::uint32_t window, GrayMethod method) {
+  if (!has_gray_channels(image, true)) return level_mean(image, window);
+  return level_through_gray(image, method,
+                            [&](const PlanePass& p) { level_plane_mean(p, window); });
+}
+
+Picture& level_mean_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
+                        GrayMethod method) {
+  if (!has_gray_channels(image, true)) return level_mean2(image, window1, window2);
+  return level_through_gray(image, method,
+                            [&](const PlanePass& p) { level_plane_mean2(p, window1, window2); });
+}

@@ -1,0 +1,64 @@
+// Extremum stretch: every window's soft range [soft min, soft max] is stretched onto the
+// reference soft range, which evens out local contrast.
+#include "leveling/leveling.h"
+#include "leveling/plane_pass.h"
+#include "leveling/soft_stats.h"
+
+namespace {
+
+// Maps v from the source range onto the target range where the source range L passes the
+// guard: target.min + ((v - source.min) / L) * target.range; else the target's midpoint.
+double stretch(double v, const SoftRange& source, const SoftRange& target) {
+  const double L = source.range();
+  return passes_guard(L) ? target.min + ((v - source.min) / L) * target.range()
+                         : target.midpoint();
+}
+
+void level_plane_minmax(const PlanePass& pass, std::uint32_t window, double p) {
+  const double q = 1.0 / p;
+  const std::uint32_t r = window >> 1;
+  const PowerTables t = power_tables(pass, p);
+  const SoftRange global = global_soft_range(t, q);
+  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
+    const PowerRows rows = power_rows(t, y, r);
+    for (std::size_t x = 0; x < pass.width; ++x)
+      out[x] = stretch(in[x], window_soft_range(rows, x, r, pass.width, q), global);
+  });
+}
+
+void level_plane_minmax2(const PlanePass& pass, std::uint32_t window1, std::uint32_t window2,
+                         double p) {
+  const double q = 1.0 / p;
+  const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
+  const PowerTables t = power_tables(pass, p);
+  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
+    const PowerRows rows1 = power_rows(t, y, r1), rows2 = power_rows(t, y, r2);
+    for (std::size_t x = 0; x < pass.width; ++x)
+      out[x] = stretch(in[x], window_soft_range(rows1, x, r1, pass.width, q),
+                       window_soft_range(rows2, x, r2, pass.width, q));
+  });
+}
+
+}  // namespace
+
+Picture& level_minmax(Picture& image, std::uint32_t window, double p) {
+  return level_each_channel(image, [&](const PlanePass& s) { level_plane_minmax(s, window, p); });
+}
+
+Picture& level_minmax2(Picture& image, std::uint32_t window1, std::uint32_t window2, double p) {
+  return level_each_channel(
+      image, [&](const PlanePass& s) { level_plane_minmax2(s, window1, window2, p); });
+}
+
+Picture& level_minmax_fn(Picture& image, std::uint32_t window, GrayMethod method, double p) {
+  if (!has_gray_channels(image, false)) return level_minmax(image, window, p);
+  return level_through_gray(image, method,
+                            [&](const PlanePass& s) { level_plane_minmax(s, window, p); });
+}
+
+Picture& level_minmax_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
+                          GrayMethod method, double p) {
+  if (!has_gray_channels(image, false)) return level_minmax2(image, window1, window2, p);
+  return level_through_gray(
+      image, method, [&](const PlanePass& s) { level_plane_minmax2(s, window1, window2, p); });
+}

@@ -1,0 +1,25 @@
+#include "leveling/plane_pass.h"
+
+#include <iostream>
+
+#include "gray/color.h"
+
+Picture& level_each_channel(Picture& image, const PlaneLeveler& level) {
+  for (std::size_t c = 0; c < image.spectrum; ++c)
+    level(PlanePass{image.channel(c), image.channel(c), image.width, image.height});
+  return image;
+}
+
+Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLeveler& level) {
+  Plane gray(image.width, image.height);
+  to_gray(image, gray, method);
+  Plane corrected(image.width, image.height);
+  level(PlanePass{gray.values.data(), corrected.values.data(), image.width, image.height});
+  return reproject_color(image, gray, corrected);
+}
+
+bool has_gray_channels(const Picture& image, bool exactly_three) {
+  if (exactly_three ? image.spectrum == 3 : image.spectrum >= 3) return true;
+  std::cout << "Warning: image does not have 3 channels" << std::endl;
+  return false;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// One plane being leveled: read from `in`, written to `out`. The plain algorithms level each
+// channel in place (in == out): every pixel is rewritten from its own value and from tables
+// built beforehand, so no second buffer is needed. The gray algorithms read the gray image and
+// write the corrected gray image.
+#include <cstddef>
+#include <functional>
+
+#include "gray/gray_methods.h"
+#include "image/parallel.h"
+#include "image/picture.h"
+
+struct PlanePass {
+  const double* in;
+  double* out;
+  std::size_t width;
+  std::size_t height;
+};
+
+using PlaneLeveler = std::function<void(const PlanePass&)>;
+
+// Calls row(y, in_row, out_row) for every row, rows spread over the threads.
+template <class Row>
+void for_each_row(const PlanePass& pass, Row row) {
+  parallel_ranges(pass.height, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y)
+      row(y, pass.in + pass.width * y, pass.out + pass.width * y);
+  });
+}
+
+// Levels every channel of the picture in place, one after the other.
+Picture& level_each_channel(Picture& image, const PlaneLeveler& level);
+
+// Reduces the picture to gray with the method, levels the gray plane into a corrected gray
+// plane, and rescales every channel by corrected / gray.
+Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLeveler& level);
+
+// The gray algorithms need red, green and blue. For a picture without them (fewer than three
+// channels, or anything but three when `exactly_three`) this writes the line
+// "Warning: image does not have 3 channels" and returns false: the caller then levels each
+// channel with the plain form and the same windows.
+bool has_gray_channels(const Picture& image, bool exactly_three);

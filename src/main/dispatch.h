@@ -1,0 +1,28 @@
+#pragma once
+// The algorithm table: each keyword with its two forms. The command line, the argument-count
+// check and the help text all read it.
+#include <cstdint>
+
+#include "gray/gray_methods.h"
+#include "image/picture.h"
+
+// The order of the soft minimum and maximum; never taken from the command line.
+constexpr double power_exponent = 10.0;
+
+struct Algorithm {
+  const char* keyword;
+  bool takes_method;  // the _fn algorithms: a gray method keyword follows the window numbers
+  const char* matches;  // what is matched to the reference, for the help text
+  Picture& (*one_window)(Picture&, std::uint32_t window, GrayMethod);
+  Picture& (*two_windows)(Picture&, std::uint32_t window1, std::uint32_t window2, GrayMethod);
+};
+
+// mean, mean_fn, std, std_fn, minmax, minmax_fn, range, range_fn, in lookup order.
+extern const Algorithm algorithms[8];
+
+// The algorithm whose keyword equals the text exactly, or null.
+const Algorithm* find_algorithm(const char* keyword);
+
+// Window numbers the algorithm takes with this many command-line words after the keyword
+// (input, output and the rest): 1 or 2, or 0 when the count is not accepted.
+int window_count(const Algorithm& algorithm, int words_after_keyword);

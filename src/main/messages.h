@@ -1,0 +1,17 @@
+#pragma once
+// Everything the tool says. Usage, help and warnings go to standard output, one line each,
+// flushed; errors go to standard error as one "Error: ..." line.
+#include <string>
+
+void print_usage();
+void print_help();
+void print_version();
+
+void warn_no_input_file();
+void warn_missing_file(const char* path);
+void warn_illegal_function(const char* keyword);
+void warn_parameter_count(const char* keyword, int count);
+void warn_illegal_method(const char* name);
+void warn_illegal_window(const char* text);
+
+void report_error(const std::string& message);

@@ -1,0 +1,73 @@
+#pragma once
+// Means and standard deviations of clipped square windows, read from summed-area tables.
+//
+// The window of pixel (x, y) with half window r spans columns x0..x1 and rows y0..y1:
+//   x0 = x < r ? 0 : x - r      x1 = x + r < W ? x + r : W - 1      (rows alike)
+// so near the borders fewer pixels are averaged, never padded ones. Counts are 64-bit.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "image/picture.h"
+
+// The rows y0..y1 of one window row, as the two table rows the window sum reads.
+struct WindowRows {
+  const double* bottom;  // table row y1
+  const double* above;   // table row y0 - 1, or null when y0 = 0
+  double rows;           // y1 - y0 + 1
+};
+
+inline std::size_t window_start(std::size_t i, std::uint32_t r) { return i < r ? 0 : i - r; }
+inline std::size_t window_end(std::size_t i, std::uint32_t r, std::size_t n) {
+  return i + r < n ? i + r : n - 1;
+}
+
+inline WindowRows window_rows(const Plane& table, std::size_t y, std::uint32_t r) {
+  const std::size_t y0 = window_start(y, r), y1 = window_end(y, r, table.height);
+  return WindowRows{table.row(y1), y0 > 0 ? table.row(y0 - 1) : nullptr,
+                    static_cast<double>(y1 - y0 + 1)};
+}
+
+// Sum over columns x0..x1 of the rows; a column or row term is taken only when it exists:
+//   ((S(x1, y1) - S(x0 - 1, y1)) - S(x1, y0 - 1)) + S(x0 - 1, y0 - 1)
+inline double window_sum(const WindowRows& w, std::size_t x0, std::size_t x1) {
+  if (x0 > 0) {
+    if (w.above) return ((w.bottom[x1] - w.bottom[x0 - 1]) - w.above[x1]) + w.above[x0 - 1];
+    return w.bottom[x1] - w.bottom[x0 - 1];
+  }
+  if (w.above) return w.bottom[x1] - w.above[x1];
+  return w.bottom[x1];
+}
+
+// Mean of the clipped window of pixel x on these rows: window sum / area, where the area
+// (x1 - x0 + 1) * (y1 - y0 + 1) is an exact count converted to double.
+inline double window_mean(const WindowRows& w, std::size_t x, std::uint32_t r, std::size_t width) {
+  const std::size_t x0 = window_start(x, r), x1 = window_end(x, r, width);
+  return window_sum(w, x0, x1) / (w.rows * static_cast<double>(x1 - x0 + 1));
+}
+
+// A variance that rounding pushed below zero (a flat window) counts as zero, so that its
+// square root is 0 rather than NaN.
+inline double deviation_from(double mean_of_squares, double mean) {
+  const double variance = mean_of_squares - mean * mean;
+  return std::sqrt(variance < 0.0 ? 0.0 : variance);
+}
+
+// Local mean and standard deviation of one window, from the table rows of the values and of
+// their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
+struct MeanStd {
+  double mean;
+  double std;
+};
+inline MeanStd window_mean_std(const WindowRows& values, const WindowRows& squares, std::size_t x,
+                               std::uint32_t r, std::size_t width) {
+  const std::size_t x0 = window_start(x, r), x1 = window_end(x, r, width);
+  const double area = values.rows * static_cast<double>(x1 - x0 + 1);
+  const double mean = window_sum(values, x0, x1) / area;
+  return MeanStd{mean, deviation_from(window_sum(squares, x0, x1) / area, mean)};
+}
+
+// Whole images of local means (and deviations), row after row.
+Plane& box_mean(const Plane& table, Plane& mean, std::uint32_t r);
+Plane& box_mean_std(const Plane& values, const Plane& squares, Plane& mean, Plane& std,
+                    std::uint32_t r);
