@@ -37,6 +37,58 @@ std::string system_error(const std::string& path, int error) {
   return "cannot write " + path + ": " + std::strerror(error);
 }
 
+// The library's message without its "[instance(...)] CImg<double>::load(): " prefix.
+std::string library_reason(const CImgException& e) {
+  const std::string message = e.what();
+  const std::size_t call = message.find("): ", message.find("CImg<"));
+  return call == std::string::npos ? message : message.substr(call + 3);
+}
+
+// ---- input formats ----
+
+enum class Reader { png, jpeg, tiff, pnm, pfm, bmp, cimg, ascii, unknown };
+
+// The format, from the file's first bytes (the extension only for the library's own formats,
+// which have no signature). Anything else is refused here, so the library never hands the
+// file to an external converter program.
+Reader input_format(const std::string& path) {
+  unsigned char head[8] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw FileError("cannot read " + path + ": " + std::strerror(errno));
+  const std::size_t n = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  const auto starts = [&](const char* magic, std::size_t length) {
+    return n >= length && std::memcmp(head, magic, length) == 0;
+  };
+  if (starts("\x89PNG\r\n\x1a\n", 8)) return Reader::png;
+  if (starts("\xff\xd8\xff", 3)) return Reader::jpeg;
+  if (starts("II*\0", 4) || starts("MM\0*", 4)) return Reader::tiff;
+  if (n >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '6') return Reader::pnm;
+  if (starts("PF", 2) || starts("Pf", 2)) return Reader::pfm;
+  if (starts("BM", 2)) return Reader::bmp;
+  const std::string ext = extension_of(path);
+  if (ext == "cimg" || ext == "cimgz") return Reader::cimg;
+  if (ext == "asc") return Reader::ascii;
+  return Reader::unknown;
+}
+
+void read_picture(CImg<double>& image, const std::string& path) {
+  switch (input_format(path)) {
+    case Reader::png: image.load_png(path.c_str()); break;
+    case Reader::jpeg: image.load_jpeg(path.c_str()); break;
+    case Reader::tiff: image.load_tiff(path.c_str()); break;
+    case Reader::pnm: image.load_pnm(path.c_str()); break;
+    case Reader::pfm: image.load_pfm(path.c_str()); break;
+    case Reader::bmp: image.load_bmp(path.c_str()); break;
+    case Reader::cimg: image.load_cimg(path.c_str()); break;
+    case Reader::ascii: image.load_ascii(path.c_str()); break;
+    case Reader::unknown:
+      throw FileError("cannot read " + path +
+                      ": not a picture in a format kelvane reads (PNG, JPEG, TIFF, PNM, PFM, "
+                      "BMP, .cimg, .asc)");
+  }
+}
+
 // ---- output formats ----
 
 enum class Writer { png, jpeg, pnm, bmp, tiff, pfm, cimg, cimgz, ascii };
@@ -229,9 +281,9 @@ Image load_unit_image(const std::string& path) {
   quiet_library();
   CImg<double> loaded;
   try {
-    loaded.load(path.c_str());
+    read_picture(loaded, path);
   } catch (const CImgException& e) {
-    throw FileError(e.what());
+    throw FileError("cannot read " + path + ": " + library_reason(e));
   }
   Image image;
   image.width = loaded.width();
@@ -266,6 +318,6 @@ void save_unit_image(const Image& image, const std::string& path) {
     if (format.bytes) write_picture(scaled_copy<unsigned char>(image), format, path);
     else write_picture(scaled_copy<double>(image), format, path);
   } catch (const CImgException& e) {
-    throw FileError(e.what());
+    throw FileError("cannot write " + path + ": " + library_reason(e));
   }
 }

@@ -1,0 +1,13 @@
+#pragma once
+// Runs the built kelvane binary and collects what it printed and how it ended.
+#include <string>
+#include <vector>
+
+struct ToolRun {
+  int status = -1;  // exit status, or -1 when ended by a signal
+  int signal = 0;
+  std::string out;
+  std::string err;
+};
+
+ToolRun run_tool(const std::vector<std::string>& args);

@@ -1,0 +1,165 @@
+// The command line through the built binary: exact lines, exit statuses, and whether an
+// output file exists afterwards.
+#include <sys/stat.h>
+
+#include "files.h"
+#include "run_tool.h"
+
+namespace {
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<unsigned char> gray(12 * 9), rgb(12 * 9 * 3);
+    for (std::size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<unsigned char>((i * 29) % 256);
+    for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<unsigned char>((i * 53 + 7) % 256);
+    write_file(gray_in(), pnm_bytes(12, 9, 1, gray));
+    write_file(rgb_in(), pnm_bytes(12, 9, 3, rgb));
+  }
+  std::string gray_in() const { return dir / "in.pgm"; }
+  std::string rgb_in() const { return dir / "in.ppm"; }
+  std::string out() const { return dir / "out.pgm"; }
+
+  // A run that must end with a warning, status 2, and nothing written.
+  void expect_misuse(const std::vector<std::string>& args, const std::string& line) {
+    const ToolRun run = run_tool(args);
+    EXPECT_EQ(line + "\n", run.out);
+    EXPECT_EQ("", run.err);
+    EXPECT_EQ(2, run.status);
+    EXPECT_FALSE(exists(out()));
+  }
+
+  ScratchFolder dir;
+};
+
+}  // namespace
+
+TEST_F(Cli, BareUsageAndHelp) {
+  ToolRun run = run_tool({});
+  EXPECT_EQ("Usage:\nkelvane {algorithm} {input} {output} {arg}*\n", run.out);
+  EXPECT_EQ(0, run.status);
+  for (const char* flag : {"--help", "-h"}) {
+    run = run_tool({flag});
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ(0u, run.out.find("Usage:\nkelvane {algorithm} {input} {output} {arg}*\n"));
+    for (const char* word : {"mean_fn", "std", "minmax", "range_fn", "y709", "lightness", "Exit status", "alpha"})
+      EXPECT_NE(std::string::npos, run.out.find(word)) << word;
+  }
+  run = run_tool({"--version"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_EQ(0u, run.out.find("kelvane "));
+}
+
+TEST_F(Cli, WarningsEndTheRunWithoutOutput) {
+  expect_misuse({"mean"}, "Warning: No input file specified");
+  expect_misuse({"mean", gray_in(), out()}, "Warning: Function {mean} does not take 2 parameters.");
+  expect_misuse({"mean_fn", gray_in(), out(), "31"}, "Warning: Function {mean_fn} does not take 3 parameters.");
+  expect_misuse({"mean", gray_in(), out(), "31", "63", "5"}, "Warning: Function {mean} does not take 5 parameters.");
+  expect_misuse({"std_fn", gray_in(), out(), "3", "4", "5", "value"}, "Warning: Function {std_fn} does not take 6 parameters.");
+  expect_misuse({"mean", gray_in()}, "Warning: Function {mean} does not take 1 parameters.");
+  expect_misuse({"Mean", gray_in(), out(), "31"}, "Warning: Illegal function: {Mean}. Try {mean}.");
+  expect_misuse({"meanx", gray_in(), out(), "31"}, "Warning: Illegal function: {meanx}. Try {mean}.");
+  expect_misuse({"mean_fn", gray_in(), out(), "31", "foo"}, "Warning: Illegal method: {foo}. Try {value}.");
+  // Two windows without a method: the second number is taken as the method.
+  expect_misuse({"mean_fn", rgb_in(), out(), "31", "63"}, "Warning: Illegal method: {63}. Try {value}.");
+  // The method is looked up before any number is read.
+  expect_misuse({"range_fn", rgb_in(), out(), "abc", "Value"}, "Warning: Illegal method: {Value}. Try {value}.");
+  for (const char* bad : {"abc", "31x", "", " 31", "3.5", "0x10", "+", "-"})
+    expect_misuse({"mean", gray_in(), out(), bad}, std::string("Warning: Illegal window: {") + bad + "}. Try {31}.");
+  expect_misuse({"minmax", gray_in(), out(), "5", "x7"}, "Warning: Illegal window: {x7}. Try {31}.");
+}
+
+TEST_F(Cli, MissingInputIsReportedBeforeAnythingElse) {
+  const ToolRun run = run_tool({"meanx", dir / "in.png", out(), "31"});
+  EXPECT_EQ("Warning: File {" + (dir / "in.png") + "} does not exist.\n", run.out);
+  EXPECT_EQ(1, run.status);
+  EXPECT_FALSE(exists(out()));
+}
+
+TEST_F(Cli, EveryAlgorithmWritesItsOutput) {
+  const std::vector<std::vector<std::string>> calls = {
+      {"mean", "31"}, {"mean", "3", "9"}, {"std", "5"}, {"std", "5", "-1"}, {"minmax", "7"},
+      {"minmax", "3", "11"}, {"range", "7"}, {"range", "3", "11"}, {"mean_fn", "7", "y709"},
+      {"mean_fn", "3", "9", "med"}, {"std_fn", "7", "value"}, {"std_fn", "3", "9", "max"},
+      {"minmax_fn", "7", "min"}, {"minmax_fn", "3", "9", "mid"}, {"range_fn", "7", "red"},
+      {"range_fn", "3", "9", "lightness"}};
+  for (const auto& call : calls) {
+    std::vector<std::string> args = {call[0], rgb_in(), dir / "out.ppm"};
+    args.insert(args.end(), call.begin() + 1, call.end());
+    const ToolRun run = run_tool(args);
+    EXPECT_EQ(0, run.status) << call[0] << run.err;
+    EXPECT_EQ("", run.out + run.err) << call[0];
+    unsigned w = 0, h = 0, c = 0;
+    EXPECT_EQ(12u * 9 * 3, pnm_samples(read_file(dir / "out.ppm"), w, h, c).size()) << call[0];
+    ::unlink((dir / "out.ppm").c_str());
+  }
+}
+
+TEST_F(Cli, WindowNumbersFollowTheirHalfWindows) {
+  // 30 and 31 share a half window; negative and huge numbers mean the whole picture.
+  auto level = [&](const std::string& window) {
+    EXPECT_EQ(0, run_tool({"std", rgb_in(), out() + ".ppm", window}).status);
+    return read_file(out() + ".ppm");
+  };
+  EXPECT_EQ(level("30"), level("31"));
+  EXPECT_EQ(level("0"), level("1"));
+  EXPECT_EQ(level("-1"), level("99999999999999999999"));
+  EXPECT_EQ(level("-3"), level("4294967295"));
+  EXPECT_EQ(level("+7"), level("7"));
+}
+
+TEST_F(Cli, ColourFormsWarnAndLevelEachChannelOfAGrayPicture) {
+  const ToolRun run = run_tool({"mean_fn", gray_in(), out(), "5", "value"});
+  EXPECT_EQ("Warning: image does not have 3 channels\n", run.out);
+  EXPECT_EQ(0, run.status);
+  ASSERT_TRUE(exists(out()));
+  const std::string colour_form = read_file(out());
+  EXPECT_EQ(0, run_tool({"mean", gray_in(), out(), "5"}).status);
+  EXPECT_EQ(read_file(out()), colour_form);
+  for (const char* keyword : {"std_fn", "minmax_fn", "range_fn"}) {
+    const ToolRun r = run_tool({keyword, gray_in(), out(), "5", "9", "value"});
+    EXPECT_EQ("Warning: image does not have 3 channels\n", r.out) << keyword;
+    EXPECT_EQ(0, r.status);
+  }
+}
+
+TEST_F(Cli, OutputMayNameTheInput) {
+  const std::string before = read_file(rgb_in());
+  const ToolRun run = run_tool({"std", rgb_in(), rgb_in(), "5"});
+  EXPECT_EQ(0, run.status);
+  EXPECT_NE(before, read_file(rgb_in()));
+  EXPECT_EQ(2u, dir.entries().size());  // in.pgm and in.ppm, nothing left behind
+}
+
+TEST_F(Cli, InputAndOutputTroubleIsAnErrorAndKeepsOldFiles) {
+  write_file(dir / "text.png", "this is not a picture\n");
+  write_file(out(), "old output");
+  struct Case {
+    std::vector<std::string> args;
+    std::string mentions;
+  };
+  const std::vector<Case> cases = {
+      {{"mean", dir / "text.png", out(), "31"}, "text.png"},
+      {{"mean", gray_in(), dir / "no/such/folder/out.png", "31"}, "out.png"},
+      {{"mean", gray_in(), dir / "out.xyz", "31"}, "out.xyz"},
+      {{"mean", gray_in(), dir.path(), "31"}, dir.path()},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = run_tool(c.args);
+    EXPECT_EQ(1, run.status) << c.args[1];
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(0u, run.err.find("Error: ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(c.mentions)) << run.err;
+    EXPECT_EQ(1u, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+  }
+  EXPECT_EQ("old output", read_file(out()));
+  EXPECT_EQ(4u, dir.entries().size());  // in.pgm, in.ppm, text.png, out.pgm
+}
+
+TEST_F(Cli, PictureWithoutPixelsIsRefused) {
+  write_file(dir / "empty.pgm", "P5\n0 0\n255\n");
+  const ToolRun run = run_tool({"mean", dir / "empty.pgm", out(), "31"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(0u, run.err.find("Error: ")) << run.err;
+  EXPECT_FALSE(exists(out()));
+}

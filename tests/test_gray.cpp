@@ -1,0 +1,100 @@
+// Gray methods, their lookup, and the re-projection of a corrected gray onto the channels.
+#include <algorithm>
+#include <array>
+
+#include "gray/color.h"
+#include "support.h"
+
+namespace {
+GrayMethod method(const char* name) {
+  GrayMethod m = find_gray_method(name);
+  EXPECT_NE(m, nullptr) << name;
+  return m;
+}
+}  // namespace
+
+TEST(GrayMethods, ExactValuesOfTheConstantsAndEvaluationOrder) {
+  // value divides by the single-precision sqrt(3), so white comes out slightly above 1.
+  EXPECT_EQ(1.0000000179482318, method("value")(1, 1, 1));
+  EXPECT_EQ(0.5773502795520422, method("value")(1, 0, 0));
+  EXPECT_EQ(1.0, method("lightness")(1, 1, 1));
+  EXPECT_EQ(1.0, method("y709")(1, 1, 1));
+  EXPECT_EQ(0.2125, method("y709")(1, 0, 0));
+  // med is the middle value by subtraction, one place off the middle argument here.
+  EXPECT_EQ(0.2000000000000001, method("med")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.2, method("mid")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.20000000000000004, method("lightness")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.3, method("max")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.1, method("min")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.1, method("red")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.2, method("green")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.3, method("blue")(0.1, 0.2, 0.3));
+  // y709 adds green first: ((g * 0.7154) + (r * 0.2125)) + (b * 0.0721).
+  EXPECT_EQ(((0.6 * 0.7154) + (0.3 * 0.2125)) + (0.9 * 0.0721), method("y709")(0.3, 0.6, 0.9));
+}
+
+TEST(GrayMethods, SelectionIgnoresTheOrderOfTheArguments) {
+  std::array<double, 3> rgb = {0.7, 0.2, 0.45};
+  std::sort(rgb.begin(), rgb.end());
+  const double max = 0.7, min = 0.2, mid = (0.2 + 0.7) * 0.5;
+  do {
+    EXPECT_EQ(max, method("max")(rgb[0], rgb[1], rgb[2]));
+    EXPECT_EQ(min, method("min")(rgb[0], rgb[1], rgb[2]));
+    EXPECT_EQ(mid, method("mid")(rgb[0], rgb[1], rgb[2]));
+    // med subtracts from a sum whose rounding depends on the order: a few units in the last place.
+    EXPECT_NEAR(0.45, method("med")(rgb[0], rgb[1], rgb[2]), 4e-16);
+  } while (std::next_permutation(rgb.begin(), rgb.end()));
+}
+
+TEST(FindGrayMethod, WholeCaseSensitiveKeywordsOnly) {
+  for (const char* wrong : {"Value", "VALUE", "val", "value ", "", "y 709", "lightness2"})
+    EXPECT_EQ(nullptr, find_gray_method(wrong)) << '"' << wrong << '"';
+  EXPECT_EQ(0.2, find_gray_method("mid")(0.1, 0.2, 0.3));
+  EXPECT_EQ(0.2000000000000001, find_gray_method("med")(0.1, 0.2, 0.3));
+  for (const auto& entry : gray_methods) EXPECT_EQ(entry.method, find_gray_method(entry.keyword));
+}
+
+TEST(ReprojectColor, ScalesEveryChannelByCorrectedOverGray) {
+  literal::Img im(1, 1, 4);
+  im.v = {0.2, 0.4, 0.8, 1.0};
+  Picture p = picture_of(im);
+  Plane gray(1, 1), corrected(1, 1);
+  gray.values[0] = 0.5;
+  corrected.values[0] = 0.25;
+  reproject_color(p, gray, corrected);
+  EXPECT_EQ(0.1, im.v[0]);
+  EXPECT_EQ(0.2, im.v[1]);
+  EXPECT_EQ(0.4, im.v[2]);
+  EXPECT_EQ(0.5, im.v[3]);  // a fourth channel is scaled like the others
+}
+
+TEST(ReprojectColor, GuardThresholdIsStrictAndSinglePrecision) {
+  literal::Img im(4, 1, 3);
+  for (unsigned x = 0; x < 4; ++x) {
+    im.at(x, 0, 0) = 0.3;
+    im.at(x, 0, 1) = 0.6;
+    im.at(x, 0, 2) = 0.9;
+  }
+  Picture p = picture_of(im);
+  Plane gray(4, 1), corrected(4, 1);
+  gray.values = {0.0, 9.999999974752427e-07, 1e-6, std::nan("")};
+  corrected.values = {0.5, 0.5, 0.5, 0.5};
+  reproject_color(p, gray, corrected);
+  for (unsigned c = 0; c < 3; ++c) {
+    EXPECT_EQ(0.5, im.at(0, 0, c));  // gray 0
+    EXPECT_EQ(0.5, im.at(1, 0, c));  // exactly the threshold: not above it
+    EXPECT_EQ(0.5, im.at(3, 0, c));  // NaN never passes
+  }
+  // 1e-6 as a double is above the widened single-precision threshold: the ratio applies.
+  EXPECT_EQ((0.3 / 1e-6) * 0.5, im.at(2, 0, 0));
+  EXPECT_EQ((0.9 / 1e-6) * 0.5, im.at(2, 0, 2));
+}
+
+TEST(ToGray, ReadsTheFirstThreeChannelsOfEveryPixel) {
+  literal::Img im = random_picture(7, 5, 4, 2);
+  Plane gray(7, 5);
+  to_gray(picture_of(im), gray, method("y709"));
+  for (unsigned y = 0; y < 5; ++y)
+    for (unsigned x = 0; x < 7; ++x)
+      EXPECT_EQ(method("y709")(im.at(x, y, 0), im.at(x, y, 1), im.at(x, y, 2)), gray.values[x + 7 * y]);
+}

@@ -1,0 +1,235 @@
+// The sixteen leveling operations: bit for bit against the literal reading of the formulas,
+// with one thread and with two, plus the exact values and invariants the formulas promise.
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+#include "leveling/elementwise.h"
+#include "leveling/leveling.h"
+#include "support.h"
+
+namespace {
+
+using Fast = std::function<void(Picture&, std::uint32_t, std::uint32_t, GrayMethod)>;
+using Reference = std::function<void(literal::Img&, std::uint32_t, std::uint32_t, GrayMethod)>;
+
+struct Operation {
+  const char* name;
+  bool two_windows;
+  bool gray;
+  Fast fast;
+  Reference reference;
+};
+
+const double p = 10.0;
+
+const std::vector<Operation>& operations() {
+  using u = std::uint32_t;
+  using G = GrayMethod;
+  static const std::vector<Operation> ops = {
+      {"mean", false, false, [](Picture& i, u a, u, G) { level_mean(i, a); }, [](literal::Img& i, u a, u, G) { literal::level_mean(i, a); }},
+      {"mean2", true, false, [](Picture& i, u a, u b, G) { level_mean2(i, a, b); }, [](literal::Img& i, u a, u b, G) { literal::level_mean2(i, a, b); }},
+      {"mean_fn", false, true, [](Picture& i, u a, u, G m) { level_mean_fn(i, a, m); }, [](literal::Img& i, u a, u, G m) { literal::level_mean_fn(i, a, m); }},
+      {"mean_fn2", true, true, [](Picture& i, u a, u b, G m) { level_mean_fn2(i, a, b, m); }, [](literal::Img& i, u a, u b, G m) { literal::level_mean_fn2(i, a, b, m); }},
+      {"std", false, false, [](Picture& i, u a, u, G) { level_std(i, a); }, [](literal::Img& i, u a, u, G) { literal::level_std(i, a); }},
+      {"std2", true, false, [](Picture& i, u a, u b, G) { level_std2(i, a, b); }, [](literal::Img& i, u a, u b, G) { literal::level_std2(i, a, b); }},
+      {"std_fn", false, true, [](Picture& i, u a, u, G m) { level_std_fn(i, a, m); }, [](literal::Img& i, u a, u, G m) { literal::level_std_fn(i, a, m); }},
+      {"std_fn2", true, true, [](Picture& i, u a, u b, G m) { level_std_fn2(i, a, b, m); }, [](literal::Img& i, u a, u b, G m) { literal::level_std_fn2(i, a, b, m); }},
+      {"minmax", false, false, [](Picture& i, u a, u, G) { level_minmax(i, a, p); }, [](literal::Img& i, u a, u, G) { literal::level_minmax(i, a, p); }},
+      {"minmax2", true, false, [](Picture& i, u a, u b, G) { level_minmax2(i, a, b, p); }, [](literal::Img& i, u a, u b, G) { literal::level_minmax2(i, a, b, p); }},
+      {"minmax_fn", false, true, [](Picture& i, u a, u, G m) { level_minmax_fn(i, a, m, p); }, [](literal::Img& i, u a, u, G m) { literal::level_minmax_fn(i, a, m, p); }},
+      {"minmax_fn2", true, true, [](Picture& i, u a, u b, G m) { level_minmax_fn2(i, a, b, m, p); }, [](literal::Img& i, u a, u b, G m) { literal::level_minmax_fn2(i, a, b, m, p); }},
+      {"range", false, false, [](Picture& i, u a, u, G) { level_range(i, a, p); }, [](literal::Img& i, u a, u, G) { literal::level_range(i, a, p); }},
+      {"range2", true, false, [](Picture& i, u a, u b, G) { level_range2(i, a, b, p); }, [](literal::Img& i, u a, u b, G) { literal::level_range2(i, a, b, p); }},
+      {"range_fn", false, true, [](Picture& i, u a, u, G m) { level_range_fn(i, a, m, p); }, [](literal::Img& i, u a, u, G m) { literal::level_range_fn(i, a, m, p); }},
+      {"range_fn2", true, true, [](Picture& i, u a, u b, G m) { level_range_fn2(i, a, b, m, p); }, [](literal::Img& i, u a, u b, G m) { literal::level_range_fn2(i, a, b, m, p); }},
+  };
+  return ops;
+}
+
+// Runs the tool's operation on a copy, with the given number of threads.
+std::vector<double> run_fast(const Operation& op, const literal::Img& input, std::uint32_t w1,
+                             std::uint32_t w2, GrayMethod m, const char* threads) {
+  setenv("KELVANE_THREADS", threads, 1);
+  literal::Img copy = input;
+  Picture p = picture_of(copy);
+  testing::internal::CaptureStdout();  // the channel-count warning, tested elsewhere
+  op.fast(p, w1, w2, m);
+  testing::internal::GetCapturedStdout();
+  unsetenv("KELVANE_THREADS");
+  return copy.v;
+}
+
+std::vector<double> run_reference(const Operation& op, const literal::Img& input, std::uint32_t w1,
+                                  std::uint32_t w2, GrayMethod m) {
+  literal::Img copy = input;
+  op.reference(copy, w1, w2, m);
+  return copy.v;
+}
+
+const Operation& operation(const char* name) {
+  for (const auto& op : operations())
+    if (std::string(op.name) == name) return op;
+  throw std::runtime_error(name);
+}
+
+literal::Img constant_picture(unsigned w, unsigned h, unsigned s, double value) {
+  return literal::Img(w, h, s, value);
+}
+
+}  // namespace
+
+TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
+  struct Size {
+    unsigned w, h, s;
+  };
+  const Size sizes[] = {{1, 1, 3}, {1, 7, 1}, {9, 1, 3}, {5, 3, 4}, {31, 17, 3}, {64, 33, 1}, {23, 40, 2}};
+  const std::pair<std::uint32_t, std::uint32_t> windows[] = {
+      {0, 5}, {1, 1}, {3, 31}, {4, 4}, {7, 2}, {30, 0xFFFFFFFFu}, {0xFFFFFFFDu, 9}};
+  GrayMethod y709 = find_gray_method("y709"), value = find_gray_method("value");
+  unsigned seed = 1;
+  for (const Size& size : sizes) {
+    literal::Img eight_bit = random_picture(size.w, size.h, size.s, seed++);
+    literal::Img wide = random_picture(size.w, size.h, size.s, seed++);
+    for (double& v : wide.v) v = v * 1.3 - 0.1;  // some values outside [0, 1]
+    for (const literal::Img* input : {&eight_bit, &wide})
+      for (const auto& op : operations())
+        for (const auto& w : windows) {
+          const GrayMethod m = (w.first & 1) ? y709 : value;
+          const std::vector<double> expected = run_reference(op, *input, w.first, w.second, m);
+          for (const char* threads : {"1", "2", "3"})
+            ASSERT_TRUE(same_bits(expected, run_fast(op, *input, w.first, w.second, m, threads)))
+                << op.name << " " << size.w << "x" << size.h << "x" << size.s << " windows "
+                << w.first << "," << w.second << " threads " << threads;
+        }
+  }
+}
+
+TEST(Leveling, StdOfOneRowGivesTheWorkedValues) {
+  literal::Img im(3, 1, 1);
+  im.v = {0.0, 0.5, 1.0};
+  Picture p = picture_of(im);
+  level_std(p, 3);
+  EXPECT_EQ(0.09175170953613698, im.v[0]);
+  EXPECT_EQ(0.5, im.v[1]);
+  EXPECT_EQ(0.908248290463863, im.v[2]);
+}
+
+TEST(Leveling, WindowsTwoKAndTwoKPlusOneAgree) {
+  literal::Img input = random_picture(21, 13, 3, 77);
+  GrayMethod m = find_gray_method("lightness");
+  for (const auto& op : operations())
+    for (std::uint32_t k : {0u, 1u, 5u}) {
+      EXPECT_TRUE(same_bits(run_fast(op, input, 2 * k, 2 * k + 2, m, "2"),
+                            run_fast(op, input, 2 * k + 1, 2 * k + 3, m, "2")))
+          << op.name << " k " << k;
+    }
+}
+
+TEST(Leveling, ConstantPlanesStayConstant) {
+  GrayMethod m = find_gray_method("lightness");
+  // 0.0 and 1.0 have exact sums and powers: every operation returns them unchanged.
+  for (double k : {0.0, 1.0})
+    for (const auto& op : operations()) {
+      literal::Img input = constant_picture(11, 6, 3, k);
+      for (std::uint32_t w : {0u, 3u, 9u})
+        EXPECT_TRUE(same_bits(input.v, run_fast(op, input, w, w + 4, m, "2"))) << op.name << " " << k;
+    }
+  // 0.5 squares exactly: mean and std keep it to the bit.
+  literal::Img half = constant_picture(11, 6, 1, 0.5);
+  for (const char* name : {"mean", "mean2", "std", "std2"})
+    EXPECT_TRUE(same_bits(half.v, run_fast(operation(name), half, 5, 9, m, "2"))) << name;
+  // Any other constant comes back up to rounding in the tables and roots.
+  literal::Img other = constant_picture(13, 7, 1, 0.3);
+  for (const auto& op : operations()) {
+    const std::vector<double> out = run_fast(op, other, 5, 11, m, "2");
+    for (double v : out) ASSERT_NEAR(0.3, v, 1e-12) << op.name;
+  }
+}
+
+TEST(Leveling, WholePictureWindowsAreTheIdentity) {
+  literal::Img input = random_picture(17, 12, 3, 5);
+  GrayMethod m = find_gray_method("y709");
+  for (const auto& op : operations()) {
+    // Tolerance: (v - m) * (S / s) + G and its siblings round in the last places.
+    const std::vector<double> out = run_fast(op, input, 0xFFFFFFFFu, 0xFFFFFFFFu, m, "2");
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_NEAR(input.v[i], out[i], 1e-12) << op.name << " " << i;
+  }
+}
+
+TEST(Leveling, TwoWindowFormsWithEqualWindowsAreTheIdentity) {
+  literal::Img input = random_picture(15, 10, 1, 9);
+  for (const char* name : {"mean2", "std2", "minmax2", "range2"}) {
+    const std::vector<double> out = run_fast(operation(name), input, 5, 5, nullptr, "2");
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_NEAR(input.v[i], out[i], 1e-12) << name;
+  }
+}
+
+TEST(Leveling, SecondWindowOverTheWholePictureEqualsOneWindowForm) {
+  literal::Img input = random_picture(19, 8, 3, 15);
+  for (std::uint32_t w : {0u, 3u, 7u}) {
+    EXPECT_TRUE(same_bits(run_fast(operation("std"), input, w, 0, nullptr, "2"),
+                          run_fast(operation("std2"), input, w, 0xFFFFFFFFu, nullptr, "2")));
+    EXPECT_TRUE(same_bits(run_fast(operation("mean"), input, w, 0, nullptr, "2"),
+                          run_fast(operation("mean2"), input, w, 0xFFFFFFFFu, nullptr, "2")));
+  }
+}
+
+TEST(Leveling, OnePixelWindowFlattensToTheGlobalMean) {
+  literal::Img input = random_picture(9, 7, 1, 33);
+  double mean = 0;
+  for (double v : input.v) mean += v;
+  mean /= input.v.size();
+  for (const char* name : {"mean", "range"})
+    for (double v : run_fast(operation(name), input, 1, 0, nullptr, "2")) ASSERT_NEAR(mean, v, 1e-12) << name;
+}
+
+TEST(Leveling, FlatRegionsNeverTurnIntoNaN) {
+  // Regression: a variance or power mean rounded below zero gave NaN deviations and soft ranges.
+  literal::Img input = constant_picture(40, 30, 3, 0.1);
+  for (unsigned x = 0; x < 10; ++x) input.at(x, 3, 1) = 0.7;
+  GrayMethod m = find_gray_method("value");
+  for (const auto& op : operations())
+    for (std::uint32_t w : {1u, 3u, 9u, 101u})
+      for (double v : run_fast(op, input, w, w + 2, m, "2")) ASSERT_FALSE(std::isnan(v)) << op.name << " " << w;
+}
+
+TEST(Leveling, GrayFormsFallBackToThePlainFormsWithoutColour) {
+  literal::Img gray = random_picture(8, 6, 1, 2), two = random_picture(8, 6, 2, 3);
+  GrayMethod m = find_gray_method("value");
+  const char* pairs[][2] = {{"mean_fn", "mean"}, {"mean_fn2", "mean2"}, {"std_fn", "std"},
+                            {"std_fn2", "std2"}, {"minmax_fn", "minmax"}, {"minmax_fn2", "minmax2"},
+                            {"range_fn", "range"}, {"range_fn2", "range2"}};
+  for (const auto& pair : pairs)
+    for (const literal::Img* input : {&gray, &two}) {
+      literal::Img copy = *input;
+      Picture pic = picture_of(copy);
+      testing::internal::CaptureStdout();
+      operation(pair[0]).fast(pic, 5, 9, m);
+      EXPECT_EQ("Warning: image does not have 3 channels\n", testing::internal::GetCapturedStdout()) << pair[0];
+      EXPECT_TRUE(same_bits(run_fast(operation(pair[1]), *input, 5, 9, m, "2"), copy.v)) << pair[0];
+    }
+  // Four channels: mean_fn levels each channel, the others take gray from the first three.
+  literal::Img rgba = random_picture(8, 6, 4, 4);
+  literal::Img copy = rgba;
+  Picture pic = picture_of(copy);
+  testing::internal::CaptureStdout();
+  level_mean_fn(pic, 5, m);
+  EXPECT_EQ("Warning: image does not have 3 channels\n", testing::internal::GetCapturedStdout());
+  EXPECT_TRUE(same_bits(run_fast(operation("mean"), rgba, 5, 0, m, "1"), copy.v));
+  testing::internal::CaptureStdout();
+  level_std_fn(pic, 5, m);
+  EXPECT_EQ("", testing::internal::GetCapturedStdout());
+}
+
+TEST(Elementwise, SquareAndComplement) {
+  literal::Img im(2, 1, 2);
+  im.v = {0.5, -3.0, 0.1, 1.0};
+  Picture p = picture_of(im);
+  square_values(p);
+  EXPECT_EQ(0.25, im.v[0]);
+  EXPECT_EQ(9.0, im.v[1]);
+  EXPECT_EQ(0.1 * 0.1, im.v[2]);
+  EXPECT_EQ(0.0, complement_of(1.0));
+  EXPECT_EQ(1.0 - 0.3, complement_of(0.3));
+}

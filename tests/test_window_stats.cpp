@@ -1,0 +1,147 @@
+// Summed-area tables and window statistics against brute-force sums over the clipped window.
+#include <cmath>
+
+#include "support.h"
+#include "window_stats/box_stats.h"
+#include "window_stats/integral_image.h"
+
+namespace {
+
+// Small integers: every sum and difference of the table is exact, so table reads must give
+// the brute-force sum exactly.
+literal::Img integer_picture(unsigned w, unsigned h, unsigned seed) {
+  literal::Img im(w, h, 1);
+  std::mt19937 rng(seed);
+  for (double& v : im.v) v = double(rng() % 1000);
+  return im;
+}
+
+double brute_sum(const literal::Img& im, long x, long y, long r) {
+  double sum = 0;
+  for (long j = std::max(0L, y - r); j <= std::min<long>(im.h - 1, y + r); ++j)
+    for (long i = std::max(0L, x - r); i <= std::min<long>(im.w - 1, x + r); ++i) sum += im.at(i, j);
+  return sum;
+}
+
+double brute_area(const literal::Img& im, long x, long y, long r) {
+  const long cols = std::min<long>(im.w - 1, x + r) - std::max(0L, x - r) + 1;
+  const long rows = std::min<long>(im.h - 1, y + r) - std::max(0L, y - r) + 1;
+  return double(cols * rows);
+}
+
+Plane table_of(literal::Img& im) {
+  Plane table(im.w, im.h);
+  integral_image(picture_of(im), table, 0);
+  return table;
+}
+
+}  // namespace
+
+TEST(SummedAreaTable, EveryEntryIsTheSumAboveAndLeft) {
+  for (auto size : {std::pair<unsigned, unsigned>{1, 1}, {1, 7}, {9, 1}, {13, 11}}) {
+    literal::Img im = integer_picture(size.first, size.second, 3);
+    const Plane table = table_of(im);
+    for (unsigned y = 0; y < im.h; ++y)
+      for (unsigned x = 0; x < im.w; ++x) {
+        double sum = 0;
+        for (unsigned j = 0; j <= y; ++j)
+          for (unsigned i = 0; i <= x; ++i) sum += im.at(i, j);
+        ASSERT_EQ(sum, table.values[x + im.w * y]) << x << "," << y;
+      }
+  }
+}
+
+TEST(SummedAreaTable, RowOrderGivesTheColumnOrderBits) {
+  // Fractions make every addition round, so any change of operation order would show.
+  literal::Img im = random_picture(37, 23, 2, 11);
+  for (double& v : im.v) v = v / 7.0 + 1e-3;
+  for (int c = 0; c < 2; ++c) {
+    literal::Img expected(im.w, im.h, 1);
+    literal::integral_image(im, expected, c);
+    Plane table(im.w, im.h);
+    integral_image(picture_of(im), table, c);
+    EXPECT_TRUE(same_bits(expected.v, table.values)) << "channel " << c;
+  }
+}
+
+TEST(BoxMean, MatchesBruteForceOverClippedWindows) {
+  for (auto size : {std::pair<unsigned, unsigned>{1, 1}, {3, 1}, {1, 5}, {10, 10}, {17, 6}}) {
+    literal::Img im = integer_picture(size.first, size.second, 5);
+    const Plane table = table_of(im);
+    for (std::uint32_t window : {0u, 1u, 2u, 3u, 5u, 8u, 40u, 0xFFFFFFFFu}) {
+      const std::uint32_t r = window >> 1;
+      Plane mean(im.w, im.h);
+      box_mean(table, mean, r);
+      for (unsigned y = 0; y < im.h; ++y)
+        for (unsigned x = 0; x < im.w; ++x)
+          ASSERT_EQ(brute_sum(im, x, y, r) / brute_area(im, x, y, r), mean.values[x + im.w * y])
+              << size.first << "x" << size.second << " window " << window << " at " << x << "," << y;
+    }
+  }
+}
+
+TEST(BoxMean, ClippedWindowsAtTheBorder) {
+  literal::Img im = integer_picture(10, 10, 9);
+  const Plane table = table_of(im);
+  auto S = [&](unsigned x, unsigned y) { return table.values[x + 10 * y]; };
+  // Pixel (0, 0), r = 2: columns and rows 0..2, area 9, sum S(2, 2).
+  const WindowRows top = window_rows(table, 0, 2);
+  EXPECT_EQ(S(2, 2) / 9.0, window_mean(top, 0, 2, 10));
+  // Pixel (2, 3), r = 2: x0 = 0 since x = r, y0 = 1; only the row above is subtracted.
+  const WindowRows rows = window_rows(table, 3, 2);
+  EXPECT_EQ(rows.rows, 5.0);
+  EXPECT_EQ((S(4, 5) - S(4, 0)) / 25.0, window_mean(rows, 2, 2, 10));
+}
+
+TEST(BoxMean, WholePictureWindowGivesTheGlobalMeanExactly) {
+  literal::Img im = random_picture(12, 9, 1, 4);
+  const Plane table = table_of(im);
+  Plane mean(im.w, im.h);
+  box_mean(table, mean, 11);  // at least the larger side - 1
+  for (double m : mean.values) ASSERT_EQ(table.last() / 108.0, m);
+  box_mean(table, mean, 0xFFFFFFFFu >> 1);  // a window of -1
+  for (double m : mean.values) ASSERT_EQ(table.last() / 108.0, m);
+}
+
+TEST(BoxMean, OnePixelWindowIsThePixelExactlyAtTheOrigin) {
+  literal::Img im = random_picture(6, 5, 1, 8);
+  const Plane table = table_of(im);
+  Plane mean(im.w, im.h);
+  box_mean(table, mean, 0);
+  EXPECT_EQ(im.v[0], mean.values[0]);
+  for (std::size_t i = 0; i < im.v.size(); ++i)
+    EXPECT_NEAR(im.v[i], mean.values[i], 1e-14);  // table differences round
+}
+
+TEST(BoxMeanStd, MatchesTheLiteralFormulaBitForBit) {
+  literal::Img im = random_picture(19, 14, 1, 21);
+  literal::Img sq = im;
+  for (double& v : sq.v) v = v * v;
+  literal::Img S(im.w, im.h, 1), Q(im.w, im.h, 1), m(im.w, im.h, 1), s(im.w, im.h, 1);
+  literal::integral_image(im, S, 0);
+  literal::integral_image(sq, Q, 0);
+  Plane values = table_of(im), squares = table_of(sq);
+  for (std::uint32_t r : {0u, 1u, 3u, 20u}) {
+    literal::box_mean_std(S, Q, m, s, r);
+    Plane mean(im.w, im.h), std(im.w, im.h);
+    box_mean_std(values, squares, mean, std, r);
+    EXPECT_TRUE(same_bits(m.v, mean.values)) << "r " << r;
+    EXPECT_TRUE(same_bits(s.v, std.values)) << "r " << r;
+  }
+}
+
+TEST(BoxMeanStd, FlatWindowsHaveZeroDeviationNotNaN) {
+  // 0.1 is not a binary fraction, so q / area - mean * mean rounds and can come out negative.
+  literal::Img im(31, 17, 1, 0.1);
+  literal::Img sq = im;
+  for (double& v : sq.v) v = v * v;
+  Plane values = table_of(im), squares = table_of(sq);
+  Plane mean(im.w, im.h), std(im.w, im.h);
+  for (std::uint32_t r : {0u, 1u, 2u, 7u, 100u}) {
+    box_mean_std(values, squares, mean, std, r);
+    for (double s : std.values) {
+      ASSERT_FALSE(std::isnan(s)) << "r " << r;
+      ASSERT_LT(s, 1e-7);
+    }
+  }
+}
