@@ -31,8 +31,8 @@ inline std::uint64_t bits(double v) {
 }
 
 // Equal bit for bit (so NaN equals NaN and 0.0 differs from -0.0).
-inline ::testing::AssertionResult same_bits(const std::vector<double>& expected,
-                                            const std::vector<double>& actual) {
+template <class Expected, class Actual>
+::testing::AssertionResult same_bits(const Expected& expected, const Actual& actual) {
   if (expected.size() != actual.size()) return ::testing::AssertionFailure() << "sizes differ";
   for (std::size_t i = 0; i < expected.size(); ++i)
     if (bits(expected[i]) != bits(actual[i]))

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "image/big_allocator.h"
+
 struct Picture {
   double* data = nullptr;
   std::size_t width = 0;
@@ -24,9 +26,9 @@ struct Picture {
 struct Plane {
   std::size_t width = 0;
   std::size_t height = 0;
-  std::vector<double> values;
+  std::vector<double, BigAllocator<double>> values;
 
-  Plane(std::size_t w, std::size_t h) : width(w), height(h), values(w * h, 0.0) {}
+  Plane(std::size_t w, std::size_t h) : width(w), height(h), values(w * h) {}
 
   double* row(std::size_t y) { return values.data() + width * y; }
   const double* row(std::size_t y) const { return values.data() + width * y; }

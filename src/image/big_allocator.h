@@ -1,0 +1,35 @@
+#pragma once
+// An allocator for picture-sized blocks. Each block is mapped on its own, aligned to 2 MiB
+// and marked for transparent huge pages: a fresh block otherwise costs one page fault per
+// 4 KiB, which on virtual machines takes longer than the arithmetic done on the page.
+// Fresh mappings read as zero, so elements are left as mapped instead of being zeroed again.
+#include <cstddef>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+void* map_big_block(std::size_t bytes);
+void unmap_big_block(void* block, std::size_t bytes);
+
+template <class T>
+struct BigAllocator {
+  static_assert(std::is_trivial<T>::value, "blocks hold plain numbers");
+  using value_type = T;
+  BigAllocator() = default;
+  template <class U>
+  BigAllocator(const BigAllocator<U>&) {}
+
+  T* allocate(std::size_t n) { return static_cast<T*>(map_big_block(n * sizeof(T))); }
+  void deallocate(T* p, std::size_t n) { unmap_big_block(p, n * sizeof(T)); }
+
+  // Value-initialisation would write zeros over pages that are zero already.
+  template <class U>
+  void construct(U*) {}
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) { ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...); }
+
+  template <class U>
+  bool operator==(const BigAllocator<U>&) const { return true; }
+  template <class U>
+  bool operator!=(const BigAllocator<U>&) const { return false; }
+};
