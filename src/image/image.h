@@ -4,14 +4,31 @@
 #include <cstddef>
 #include <memory>
 
+#include "image/big_allocator.h"
 #include "image/picture.h"
+
+// Frees an image's values the way they were allocated: a mapped block of ours, or new[] by
+// the image library whose buffer was taken over.
+struct ImageValuesRelease {
+  std::size_t mapped_bytes = 0;  // 0: allocated with new[]
+  void operator()(double* values) const {
+    if (mapped_bytes) unmap_big_block(values, mapped_bytes);
+    else delete[] values;
+  }
+};
 
 struct Image {
   std::size_t width = 0;
   std::size_t height = 0;
   std::size_t depth = 0;
   std::size_t spectrum = 0;
-  std::unique_ptr<double[]> values;
+  std::unique_ptr<double[], ImageValuesRelease> values;
+  // The sample value that loads as 1.0 and that saving multiplies by: 255 for 8-bit files and
+  // the library's raw formats, the largest code for files with 16-bit samples.
+  double unit = 255.0;
+  // Bits per sample of the file the image came from: 8 or 16, or 0 for floating-point and the
+  // library's raw formats.
+  unsigned bits = 8;
 
   std::size_t size() const { return width * height * depth * spectrum; }
   bool empty() const { return size() == 0; }
@@ -21,3 +38,17 @@ struct Image {
                    width * height * depth};
   }
 };
+
+// An image of this size with its values unset (zero), on huge pages.
+inline Image make_image(std::size_t width, std::size_t height, std::size_t depth,
+                        std::size_t spectrum) {
+  Image image;
+  image.width = width;
+  image.height = height;
+  image.depth = depth;
+  image.spectrum = spectrum;
+  const std::size_t bytes = image.size() * sizeof(double);
+  image.values = std::unique_ptr<double[], ImageValuesRelease>(
+      static_cast<double*>(map_big_block(bytes)), ImageValuesRelease{bytes ? bytes : 1});
+  return image;
+}
