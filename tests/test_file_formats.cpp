@@ -50,6 +50,19 @@ TEST(FileFormats, PngLoadsTheLibrarysValues) {
     }
 }
 
+TEST(FileFormats, JpegLoadsTheLibrarysValues) {
+  ScratchFolder dir;
+  for (unsigned channels : {1u, 3u}) {
+    const CImg<unsigned char> samples(random_samples(21, 11, channels, 255, 7 + channels));
+    const std::string path = dir / "in.jpg";
+    samples.save_jpeg(path.c_str(), 80);
+    const Image loaded = load_unit_image(path);
+    const CImg<double> expected = CImg<double>().load_jpeg(path.c_str()) / 255.0;
+    ASSERT_EQ(expected.size(), loaded.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(expected[i], loaded.values[i]) << i;
+  }
+}
+
 TEST(FileFormats, EightBitOutputsMatchTheLibrarysConversion) {
   ScratchFolder dir;
   CImg<double> values(9, 5, 1, 3);

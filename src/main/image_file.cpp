@@ -15,6 +15,7 @@
 
 #include "CImg.h"
 #include "image/parallel.h"
+#include "main/jpeg_file.h"
 #include "main/png_file.h"
 #include "main/pnm_file.h"
 #include "main/samples.h"
@@ -41,6 +42,11 @@ std::string library_reason(const CImgException& e) {
   return call == std::string::npos ? message : message.substr(call + 3);
 }
 
+long long file_size(const std::string& path) {
+  struct stat s;
+  return ::stat(path.c_str(), &s) == 0 ? static_cast<long long>(s.st_size) : -1;
+}
+
 // ---- reading ----
 
 enum class Reader { png, binary_pnm, pnm, pfm, jpeg, tiff, bmp, raw_cimg, ascii, unknown };
@@ -49,11 +55,15 @@ enum class Reader { png, binary_pnm, pnm, pfm, jpeg, tiff, bmp, raw_cimg, ascii,
 // formats, which have no signature). Anything else is refused, so the library never hands a
 // file to an external converter program.
 Reader input_format(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    throw FileError("cannot read " + path + ": it is a folder, not a picture");
   unsigned char head[8] = {};
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) throw FileError("cannot read " + path + ": " + std::strerror(errno));
   const std::size_t n = std::fread(head, 1, sizeof head, file);
   std::fclose(file);
+  if (n == 0) throw FileError("cannot read " + path + ": the file is empty");
   const auto starts = [&](const char* magic, std::size_t length) {
     return n >= length && std::memcmp(head, magic, length) == 0;
   };
@@ -76,7 +86,7 @@ unsigned tiff_bits(const std::string& path) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
   TIFF* tiff = TIFFOpen(path.c_str(), "r");
-  if (!tiff) throw FileError("cannot read " + path + ": damaged TIFF header");
+  if (!tiff) throw FileError("cannot read " + path + ": damaged or truncated TIFF");
   uint32_t width = 0, height = 0;
   uint16_t bits = 8, format = SAMPLEFORMAT_UINT, channels = 1;
   TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
@@ -84,11 +94,49 @@ unsigned tiff_bits(const std::string& path) {
   TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
   TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &channels);
+  // Every strip of every page must lie inside the file; the library only warns about a
+  // short read and keeps the zeros.
+  const long long size = file_size(path);
+  bool inside = true;
   std::size_t pages = 0;
-  do ++pages; while (TIFFReadDirectory(tiff));
+  do {
+    ++pages;
+    uint64_t* offsets = nullptr;
+    uint64_t* counts = nullptr;
+    const bool tiled = TIFFIsTiled(tiff);
+    const uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (TIFFGetField(tiff, tiled ? TIFFTAG_TILEOFFSETS : TIFFTAG_STRIPOFFSETS, &offsets) &&
+        TIFFGetField(tiff, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts))
+      for (uint32_t i = 0; i < pieces; ++i)
+        if (offsets[i] + counts[i] > static_cast<uint64_t>(size)) inside = false;
+  } while (TIFFReadDirectory(tiff));
   TIFFClose(tiff);
+  if (!inside) throw FileError("cannot read " + path + ": the TIFF ends before its last pixel (truncated?)");
   check_picture_fits(width, height, pages, channels, path);
   return format == SAMPLEFORMAT_IEEEFP ? 0 : bits;
+}
+
+// An uncompressed BMP must hold all its rows: the library only warns about a short read.
+void check_bmp(const std::string& path) {
+  unsigned char header[54] = {};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::size_t n = file ? std::fread(header, 1, sizeof header, file) : 0;
+  if (file) std::fclose(file);
+  const auto u32 = [&](int at) {
+    return std::uint32_t(header[at]) | std::uint32_t(header[at + 1]) << 8 |
+           std::uint32_t(header[at + 2]) << 16 | std::uint32_t(header[at + 3]) << 24;
+  };
+  if (n < sizeof header) throw FileError("cannot read " + path + ": damaged or truncated BMP");
+  const std::int32_t width = static_cast<std::int32_t>(u32(18)), height = static_cast<std::int32_t>(u32(22));
+  const unsigned bits = header[28] | header[29] << 8;
+  const long long w = width < 0 ? -static_cast<long long>(width) : width;
+  const long long h = height < 0 ? -static_cast<long long>(height) : height;
+  check_picture_fits(static_cast<std::size_t>(w), static_cast<std::size_t>(h), 1, 3, path);
+  if (u32(30) == 0 && bits > 0) {  // no compression: rows of whole 32-bit words
+    const long long row = (static_cast<long long>(bits) * w + 31) / 32 * 4;
+    if (file_size(path) < static_cast<long long>(u32(10)) + row * h)
+      throw FileError("cannot read " + path + ": the BMP ends before its last pixel (truncated?)");
+  }
 }
 
 // Loads through the library, taking its buffer over and dividing by the unit.
@@ -97,7 +145,6 @@ Image library_load(const std::string& path, Reader reader, unsigned bits) {
   switch (reader) {
     case Reader::pnm: loaded.load_pnm(path.c_str()); break;
     case Reader::pfm: loaded.load_pfm(path.c_str()); break;
-    case Reader::jpeg: loaded.load_jpeg(path.c_str()); break;
     case Reader::tiff: loaded.load_tiff(path.c_str()); break;
     case Reader::bmp: loaded.load_bmp(path.c_str()); break;
     case Reader::raw_cimg: loaded.load_cimg(path.c_str()); break;
@@ -128,6 +175,8 @@ Image read_picture(const std::string& path) {
   const Reader reader = input_format(path);
   switch (reader) {
     case Reader::png: return read_png(path);
+    case Reader::jpeg: return read_jpeg(path);
+    case Reader::bmp: check_bmp(path); return library_load(path, reader, 8);
     case Reader::binary_pnm: return read_pnm(path);
     case Reader::tiff: {
       const unsigned bits = tiff_bits(path);
@@ -217,11 +266,6 @@ std::vector<char> library_encode(const CImg<T>& image, Writer writer) {
   std::free(buffer);
   if (failed) throw std::bad_alloc();
   return bytes;
-}
-
-long long file_size(const std::string& path) {
-  struct stat s;
-  return ::stat(path.c_str(), &s) == 0 ? static_cast<long long>(s.st_size) : -1;
 }
 
 // libtiff writes by name and its write errors do not reach us: an uncompressed file shorter
