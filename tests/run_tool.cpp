@@ -1,6 +1,8 @@
 #include "run_tool.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,13 +22,18 @@ std::string slurp(const std::string& path) {
 }
 }  // namespace
 
-ToolRun run_tool(const std::vector<std::string>& args) {
+ToolRun run_tool(const std::vector<std::string>& args, long file_size_limit) {
   char out_name[] = "/tmp/kelvane-out-XXXXXX", err_name[] = "/tmp/kelvane-err-XXXXXX";
   const int out_fd = ::mkstemp(out_name), err_fd = ::mkstemp(err_name);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
+    if (file_size_limit > 0) {
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(KELVANE_BINARY));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

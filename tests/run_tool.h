@@ -10,4 +10,6 @@ struct ToolRun {
   std::string err;
 };
 
-ToolRun run_tool(const std::vector<std::string>& args);
+// file_size_limit > 0 runs it as on a nearly full disk: writes past that many bytes fail
+// (with SIGXFSZ ignored, they fail with EFBIG instead of killing the process).
+ToolRun run_tool(const std::vector<std::string>& args, long file_size_limit = 0);

@@ -2,6 +2,8 @@
 // output file exists afterwards.
 #include <sys/stat.h>
 
+#include <random>
+
 #include "files.h"
 #include "run_tool.h"
 
@@ -162,4 +164,22 @@ TEST_F(Cli, PictureWithoutPixelsIsRefused) {
   EXPECT_EQ(1, run.status);
   EXPECT_EQ(0u, run.err.find("Error: ")) << run.err;
   EXPECT_FALSE(exists(out()));
+}
+
+TEST_F(Cli, FullDiskKeepsTheOldOutputAndLeavesNoTemporary) {
+  // A picture whose encoded output exceeds the 4 KiB that may still be written.
+  std::vector<unsigned char> noise(200 * 150 * 3);
+  std::mt19937 rng(3);
+  for (auto& sample : noise) sample = static_cast<unsigned char>(rng());
+  write_file(dir / "big.ppm", pnm_bytes(200, 150, 3, noise));
+  for (const char* name : {"old.png", "old.ppm", "old.tif", "old.jpg", "old.bmp"}) {
+    write_file(dir / name, "old output");
+    const ToolRun run = run_tool({"mean", dir / "big.ppm", dir / name, "5"}, 4096);
+    EXPECT_EQ(0, run.signal) << name;
+    EXPECT_EQ(1, run.status) << name;
+    EXPECT_EQ(0u, run.err.find("Error: cannot write " + (dir / name))) << run.err;
+    EXPECT_EQ("old output", read_file(dir / name)) << name;
+    ::unlink((dir / name).c_str());
+    EXPECT_EQ(3u, dir.entries().size()) << name;  // in.pgm, in.ppm, big.ppm: no temporary
+  }
 }

@@ -80,11 +80,16 @@ Reader input_format(const std::string& path) {
   return Reader::unknown;
 }
 
+// libtiff prints its errors and warnings itself unless told not to; they are reported once.
+void quiet_tiff() {
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
+}
+
 // Bits per sample of a TIFF's first page, 0 for floating-point samples; checks that the
 // pages fit in memory before the library allocates them.
 unsigned tiff_bits(const std::string& path) {
-  TIFFSetErrorHandler(nullptr);
-  TIFFSetWarningHandler(nullptr);
+  quiet_tiff();
   TIFF* tiff = TIFFOpen(path.c_str(), "r");
   if (!tiff) throw FileError("cannot read " + path + ": damaged or truncated TIFF");
   uint32_t width = 0, height = 0;
@@ -273,9 +278,15 @@ std::vector<char> library_encode(const CImg<T>& image, Writer writer) {
 template <class T>
 void write_tiff(const CImg<T>& copy, TemporaryFile& file, const std::string& path) {
   file.release_descriptor();
-  copy.save_tiff(file.path().c_str());
-  if (file_size(file.path()) < static_cast<long long>(copy.size() * sizeof(T)))
-    throw FileError("cannot write " + path + ": " + std::strerror(ENOSPC));
+  quiet_tiff();
+  const FileError failed("cannot write " + path + ": the TIFF data could not be written (" +
+                         std::strerror(ENOSPC) + "?)");
+  try {
+    copy.save_tiff(file.path().c_str());
+  } catch (const CImgException&) {
+    throw failed;
+  }
+  if (file_size(file.path()) < static_cast<long long>(copy.size() * sizeof(T))) throw failed;
 }
 
 void write_picture(const Image& image, const OutputFormat& format, const std::string& path) {
