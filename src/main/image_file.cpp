@@ -121,7 +121,9 @@ unsigned tiff_bits(const std::string& path) {
   return format == SAMPLEFORMAT_IEEEFP ? 0 : bits;
 }
 
-// An uncompressed BMP must hold all its rows: the library only warns about a short read.
+// The image library reads BMP headers without checking them (a huge palette size overflows
+// its arithmetic) and only warns about a short read: accept what it handles correctly, an
+// uncompressed picture with a plausible header that holds all its rows, and nothing else.
 void check_bmp(const std::string& path) {
   unsigned char header[54] = {};
   std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -131,17 +133,24 @@ void check_bmp(const std::string& path) {
     return std::uint32_t(header[at]) | std::uint32_t(header[at + 1]) << 8 |
            std::uint32_t(header[at + 2]) << 16 | std::uint32_t(header[at + 3]) << 24;
   };
-  if (n < sizeof header) throw FileError("cannot read " + path + ": damaged or truncated BMP");
+  const auto damaged = [&](const std::string& why) {
+    return FileError("cannot read " + path + ": " + why);
+  };
+  if (n < sizeof header) throw damaged("damaged or truncated BMP");
+  const long long size = file_size(path);
+  const std::uint32_t offset = u32(10), header_size = u32(14), compression = u32(30), colours = u32(46);
   const std::int32_t width = static_cast<std::int32_t>(u32(18)), height = static_cast<std::int32_t>(u32(22));
   const unsigned bits = header[28] | header[29] << 8;
-  const long long w = width < 0 ? -static_cast<long long>(width) : width;
+  if (header_size < 40 || header_size > 124 || width <= 0 || height == 0 || height == INT32_MIN ||
+      (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+      colours > 256 || offset > size)
+    throw damaged("damaged BMP header");
+  if (compression != 0) throw damaged("compressed BMP files are not supported");
   const long long h = height < 0 ? -static_cast<long long>(height) : height;
-  check_picture_fits(static_cast<std::size_t>(w), static_cast<std::size_t>(h), 1, 3, path);
-  if (u32(30) == 0 && bits > 0) {  // no compression: rows of whole 32-bit words
-    const long long row = (static_cast<long long>(bits) * w + 31) / 32 * 4;
-    if (file_size(path) < static_cast<long long>(u32(10)) + row * h)
-      throw FileError("cannot read " + path + ": the BMP ends before its last pixel (truncated?)");
-  }
+  check_picture_fits(static_cast<std::size_t>(width), static_cast<std::size_t>(h), 1, 3, path);
+  const long long row = (static_cast<long long>(bits) * width + 31) / 32 * 4;
+  if (size < static_cast<long long>(offset) + row * h)
+    throw damaged("the BMP ends before its last pixel (truncated?)");
 }
 
 // Loads through the library, taking its buffer over and dividing by the unit.
