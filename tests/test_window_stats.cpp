@@ -64,6 +64,27 @@ TEST(SummedAreaTable, RowOrderGivesTheColumnOrderBits) {
   }
 }
 
+TEST(SummedAreaTable, WavefrontOfThreadsGivesTheSameBits) {
+  literal::Img im = random_picture(9000, 5, 1, 12);
+  for (double& v : im.v) v = v / 3.0 + 1e-5;
+  literal::Img expected(im.w, im.h, 1);
+  literal::integral_image(im, expected, 0);
+  for (const char* threads : {"1", "2", "3", "8"}) {
+    setenv("KELVANE_THREADS", threads, 1);
+    for (unsigned width : {9000u, 257u, 129u}) {
+      Plane table(width, im.h);
+      literal::Img narrow(width, im.h, 1);
+      for (unsigned y = 0; y < im.h; ++y)
+        for (unsigned x = 0; x < width; ++x) narrow.at(x, y) = im.at(x, y);
+      literal::Img reference(width, im.h, 1);
+      literal::integral_image(narrow, reference, 0);
+      build_summed_area(narrow.v.data(), width, im.h, table.values.data(), [](double v) { return v; });
+      EXPECT_TRUE(same_bits(reference.v, table.values)) << width << " wide, threads " << threads;
+    }
+  }
+  unsetenv("KELVANE_THREADS");
+}
+
 TEST(BoxMean, MatchesBruteForceOverClippedWindows) {
   for (auto size : {std::pair<unsigned, unsigned>{1, 1}, {3, 1}, {1, 5}, {10, 10}, {17, 6}}) {
     literal::Img im = integer_picture(size.first, size.second, 5);

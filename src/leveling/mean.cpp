@@ -10,7 +10,7 @@ namespace {
 
 Plane value_table(const PlanePass& pass) {
   Plane table(pass.width, pass.height);
-  fill_summed_area(pass.in, pass.width, pass.height, table.values.data(), identity_of);
+  build_summed_area(pass.in, pass.width, pass.height, table.values.data(), identity_of);
   return table;
 }
 

@@ -30,7 +30,7 @@ struct RangeTables {
 
 RangeTables range_tables(const PlanePass& pass, double p) {
   RangeTables t{power_tables(pass, p), Plane(pass.width, pass.height)};
-  fill_summed_area(pass.in, pass.width, pass.height, t.values.values.data(), identity_of);
+  build_summed_area(pass.in, pass.width, pass.height, t.values.values.data(), identity_of);
   return t;
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-// Summed-area tables of the values and of their squares, filled side by side.
+// Summed-area tables of the values and of their squares.
 struct MomentTables {
   Plane values;
   Plane squares;
@@ -19,10 +19,8 @@ struct MomentTables {
 
 MomentTables moment_tables(const PlanePass& pass) {
   MomentTables t{Plane(pass.width, pass.height), Plane(pass.width, pass.height)};
-  parallel_each(2, [&](std::size_t i) {
-    if (i == 0) fill_summed_area(pass.in, pass.width, pass.height, t.values.values.data(), identity_of);
-    else fill_summed_area(pass.in, pass.width, pass.height, t.squares.values.data(), square_of);
-  });
+  build_summed_area(pass.in, pass.width, pass.height, t.values.values.data(), identity_of);
+  build_summed_area(pass.in, pass.width, pass.height, t.squares.values.data(), square_of);
   return t;
 }
 

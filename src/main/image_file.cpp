@@ -114,9 +114,17 @@ unsigned tiff_bits(const std::string& path) {
         TIFFGetField(tiff, tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts))
       for (uint32_t i = 0; i < pieces; ++i)
         if (offsets[i] + counts[i] > static_cast<uint64_t>(size)) inside = false;
-  } while (TIFFReadDirectory(tiff));
+    // Every strip or tile must decode: the library mishandles one that does not (it reads
+    // the file's name after closing it).
+    if (inside) {
+      std::vector<unsigned char> scratch(static_cast<std::size_t>(tiled ? TIFFTileSize(tiff) : TIFFStripSize(tiff)));
+      for (uint32_t i = 0; i < pieces && inside; ++i)
+        inside = (tiled ? TIFFReadEncodedTile(tiff, i, scratch.data(), -1)
+                        : TIFFReadEncodedStrip(tiff, i, scratch.data(), -1)) >= 0;
+    }
+  } while (inside && TIFFReadDirectory(tiff));
   TIFFClose(tiff);
-  if (!inside) throw FileError("cannot read " + path + ": the TIFF ends before its last pixel (truncated?)");
+  if (!inside) throw FileError("cannot read " + path + ": damaged or truncated TIFF data");
   check_picture_fits(width, height, pages, channels, path);
   return format == SAMPLEFORMAT_IEEEFP ? 0 : bits;
 }
