@@ -83,7 +83,7 @@ TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
   struct Size {
     unsigned w, h, s;
   };
-  const Size sizes[] = {{1, 1, 3}, {1, 7, 1}, {9, 1, 3}, {5, 3, 4}, {31, 17, 3}, {64, 33, 1}, {23, 40, 2}};
+  const Size sizes[] = {{1, 1, 3}, {1, 7, 1}, {9, 1, 3}, {5, 3, 4}, {31, 17, 3}, {64, 33, 1}, {23, 40, 2}, {160, 29, 3}};
   const std::pair<std::uint32_t, std::uint32_t> windows[] = {
       {0, 5}, {1, 1}, {3, 31}, {4, 4}, {7, 2}, {30, 0xFFFFFFFFu}, {0xFFFFFFFDu, 9}};
   GrayMethod y709 = find_gray_method("y709"), value = find_gray_method("value");

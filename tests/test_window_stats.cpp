@@ -65,13 +65,14 @@ TEST(SummedAreaTable, RowOrderGivesTheColumnOrderBits) {
 }
 
 TEST(SummedAreaTable, WavefrontOfThreadsGivesTheSameBits) {
-  literal::Img im = random_picture(9000, 5, 1, 12);
+  // 22 rows below the first: five groups of four rows and one of two.
+  literal::Img im = random_picture(9000, 23, 1, 12);
   for (double& v : im.v) v = v / 3.0 + 1e-5;
   literal::Img expected(im.w, im.h, 1);
   literal::integral_image(im, expected, 0);
   for (const char* threads : {"1", "2", "3", "8"}) {
     setenv("KELVANE_THREADS", threads, 1);
-    for (unsigned width : {9000u, 257u, 129u}) {
+    for (unsigned width : {9000u, 257u, 129u, 3u}) {
       Plane table(width, im.h);
       literal::Img narrow(width, im.h, 1);
       for (unsigned y = 0; y < im.h; ++y)

@@ -2,7 +2,8 @@
 // An allocator for picture-sized blocks. Each block is mapped on its own, aligned to 2 MiB
 // and marked for transparent huge pages: a fresh block otherwise costs one page fault per
 // 4 KiB, which on virtual machines takes longer than the arithmetic done on the page.
-// Fresh mappings read as zero, so elements are left as mapped instead of being zeroed again.
+// Released blocks are kept for reuse, so elements are not initialised: a block's values are
+// whatever it held last, and every user writes each element before reading it.
 #include <cstddef>
 #include <new>
 #include <type_traits>
@@ -22,7 +23,8 @@ struct BigAllocator {
   T* allocate(std::size_t n) { return static_cast<T*>(map_big_block(n * sizeof(T))); }
   void deallocate(T* p, std::size_t n) { unmap_big_block(p, n * sizeof(T)); }
 
-  // Value-initialisation would write zeros over pages that are zero already.
+  // Elements are written by their users before they are read; zeroing them first would
+  // only touch every page once more.
   template <class U>
   void construct(U*) {}
   template <class U, class... Args>

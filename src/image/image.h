@@ -39,7 +39,7 @@ struct Image {
   }
 };
 
-// An image of this size with its values unset (zero), on huge pages.
+// An image of this size with its values unset, on huge pages.
 inline Image make_image(std::size_t width, std::size_t height, std::size_t depth,
                         std::size_t spectrum) {
   Image image;

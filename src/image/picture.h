@@ -21,8 +21,8 @@ struct Picture {
   double* channel(std::size_t c) const { return data + channel_stride * c; }
 };
 
-// An owned one-channel image of doubles, created filled with 0.0: summed-area tables, local
-// statistics, gray and corrected gray images.
+// An owned one-channel image of doubles: summed-area tables, local statistics, gray and
+// corrected gray images. Its values are unset until an operation fills every one of them.
 struct Plane {
   std::size_t width = 0;
   std::size_t height = 0;

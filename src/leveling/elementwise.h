@@ -6,10 +6,11 @@
 
 #include "image/picture.h"
 
-inline double identity_of(double v) { return v; }
-inline double square_of(double v) { return v * v; }
+// Function objects rather than functions, so that the table loops inline them.
+constexpr auto identity_of = [](double v) { return v; };
+constexpr auto square_of = [](double v) { return v * v; };
 // 1 - v, formed as (v * -1.0) + 1.0.
-inline double complement_of(double v) { return (v * -1.0) + 1.0; }
+constexpr auto complement_of = [](double v) { return (v * -1.0) + 1.0; };
 
 // v <- v * v for every value of the picture.
 Picture& square_values(Picture& image);

@@ -204,7 +204,8 @@ Image read_picture(const std::string& path) {
       const unsigned bits = tiff_bits(path);
       return library_load(path, reader, bits == 16 ? 16 : (bits == 0 ? 0 : 8));
     }
-    case Reader::pfm:
+    case Reader::pnm: check_pnm_header(path); return library_load(path, reader, 8);
+    case Reader::pfm: check_pnm_header(path); return library_load(path, reader, 0);
     case Reader::raw_cimg:
     case Reader::ascii: return library_load(path, reader, 0);
     case Reader::unknown:

@@ -36,6 +36,27 @@ bool read_header_number(std::FILE* file, unsigned long& number) {
 
 }  // namespace
 
+void check_pnm_header(const std::string& path) {
+  File file(std::fopen(path.c_str(), "rb"));
+  if (!file) throw FileError("cannot read " + path + ": " + std::strerror(errno));
+  char magic[2] = {};
+  unsigned long width = 0, height = 0;
+  if (std::fread(magic, 1, 2, file.get()) != 2 || !read_header_number(file.get(), width) ||
+      !read_header_number(file.get(), height))
+    throw FileError("cannot read " + path + ": the PNM/PFM header is damaged");
+  const std::size_t channels = magic[1] == '3' || magic[1] == 'F' ? 3 : 1;
+  check_picture_fits(width, height, 1, channels, path);
+  // The least number of bytes the samples take: 4 per PFM float, a bit per PBM pixel, and at
+  // least one character per sample in the text variants.
+  const long double samples = static_cast<long double>(width) * height * channels;
+  const long double least = magic[1] == 'F' || magic[1] == 'f' ? samples * 4
+                            : magic[1] == '4'                  ? static_cast<long double>((width + 7) / 8) * height
+                                                               : samples;
+  std::fseek(file.get(), 0, SEEK_END);
+  if (static_cast<long double>(std::ftell(file.get())) < least)
+    throw FileError("cannot read " + path + ": the file ends before its last pixel (truncated?)");
+}
+
 Image read_pnm(const std::string& path) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) throw FileError("cannot read " + path + ": " + std::strerror(errno));

@@ -11,6 +11,7 @@ inline double saved_sample(double v, double unit) {
 }
 
 // Throws FileError unless a picture of this size can be held and leveled in this machine's
-// memory: checked from the size a header announces, before anything is allocated.
+// memory (or in KELVANE_MEMORY_LIMIT_MB, when set): checked from the size a header
+// announces, before anything is allocated.
 void check_picture_fits(std::size_t width, std::size_t height, std::size_t depth,
                         std::size_t spectrum, const std::string& path);

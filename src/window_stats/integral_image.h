@@ -9,30 +9,17 @@
 #include "image/parallel.h"
 #include "image/picture.h"
 
-// Fills S (width * height, row-major) from the plane, taking value(I(x, y)) for every entry:
+// A summed-area table S (width * height, row-major) of value(I(x, y)):
 //   S(0, 0) = I(0, 0)
 //   S(x, 0) = I(x, 0) + S(x - 1, 0)
 //   S(0, y) = I(0, y) + S(0, y - 1)
 //   S(x, y) = ((S(x - 1, y) + S(x, y - 1)) - S(x - 1, y - 1)) + I(x, y)
-// Each entry depends only on its left, upper and upper-left neighbours, so filling row by row
-// gives the same bits as any other order that respects those dependencies.
-template <class Value>
-void fill_summed_area(const double* plane, std::size_t width, std::size_t height, double* S,
-                      Value value) {
-  if (width == 0 || height == 0) return;
-  S[0] = value(plane[0]);
-  for (std::size_t x = 1; x < width; ++x) S[x] = value(plane[x]) + S[x - 1];
-  for (std::size_t y = 1; y < height; ++y) {
-    const double* in = plane + width * y;
-    double* row = S + width * y;
-    const double* above = row - width;
-    row[0] = value(in[0]) + above[0];
-    for (std::size_t x = 1; x < width; ++x)
-      row[x] = ((row[x - 1] + above[x]) - above[x - 1]) + value(in[x]);
-  }
-}
+// Each entry depends only on its left, upper and upper-left neighbours, so any order that
+// computes those first gives the same bits. The orders below are chosen for speed: rows in
+// sequence in memory, several rows at once so that their chains of additions overlap, and
+// groups of rows spread over the threads.
 
-// One row of the table, columns [begin, end), by the recurrence above.
+// One row, columns [begin, end); `above` is null for the first row.
 template <class Value>
 inline void fill_summed_area_row(const double* in, const double* above, double* row, std::size_t begin,
                                  std::size_t end, Value value) {
@@ -47,35 +34,77 @@ inline void fill_summed_area_row(const double* in, const double* above, double* 
     for (; x < end; ++x) row[x] = value(in[x]) + row[x - 1];
 }
 
-// The same table, filled by all threads as a wavefront: thread t fills rows t, t + T, ...
-// and fills a block of columns of a row only once the row above is complete up to the end
-// of that block. Every entry is computed from the same operands as above, so the bits are
-// the same whatever the number of threads.
+// Rows y0 .. y0 + rows - 1 (y0 > 0), columns [begin, end). Four rows go together, skewed by
+// one column each: row k is filled at column s - k in step s, after rows k - 1 and k have
+// passed the columns it reads. The four chains of dependent additions then overlap.
 template <class Value>
-void build_summed_area(const double* plane, std::size_t width, std::size_t height, double* S, Value value) {
-  const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(thread_count(), height));
-  // Blocks short enough for the rows to overlap, long enough to make waiting rare.
-  const std::size_t block = std::min<std::size_t>(2048, std::max<std::size_t>(64, width / 8));
-  if (threads <= 1 || width < 2 * block) {
-    fill_summed_area(plane, width, height, S, value);
+inline void fill_summed_area_rows(const double* plane, double* S, std::size_t width, std::size_t y0,
+                                  std::size_t rows, std::size_t begin, std::size_t end, Value value) {
+  constexpr std::size_t K = 4;
+  if (rows != K) {
+    for (std::size_t y = y0; y < y0 + rows; ++y)
+      fill_summed_area_row(plane + width * y, S + width * (y - 1), S + width * y, begin, end, value);
     return;
   }
-  // done[y]: columns of row y complete so far.
-  std::unique_ptr<std::atomic<std::size_t>[]> done(new std::atomic<std::size_t>[height]);
-  for (std::size_t y = 0; y < height; ++y) done[y].store(0, std::memory_order_relaxed);
+  const double* in[K];
+  double* row[K];
+  for (std::size_t k = 0; k < K; ++k) {
+    in[k] = plane + width * (y0 + k);
+    row[k] = S + width * (y0 + k);
+  }
+  std::size_t start = begin;
+  if (start == 0) {
+    for (std::size_t k = 0; k < K; ++k) row[k][0] = value(in[k][0]) + row[k][-static_cast<std::ptrdiff_t>(width)];
+    start = 1;
+  }
+  if (start >= end) return;
+  const auto cell = [&](std::size_t k, std::size_t x) {
+    const double* above = row[k] - width;
+    row[k][x] = ((row[k][x - 1] + above[x]) - above[x - 1]) + value(in[k][x]);
+  };
+  const auto partial_step = [&](std::size_t s) {
+    for (std::size_t k = 0; k < K; ++k)
+      if (s >= start + k && s - k < end) cell(k, s - k);
+  };
+  std::size_t s = start;
+  for (; s < start + K - 1; ++s) partial_step(s);
+  for (; s < end; ++s) {
+    cell(0, s);
+    cell(1, s - 1);
+    cell(2, s - 2);
+    cell(3, s - 3);
+  }
+  for (; s < end + K - 1; ++s) partial_step(s);
+}
+
+// The whole table. Row 0 first; then groups of four rows, group g on thread g % T, a block
+// of columns at a time, each block once the group above has passed its last column.
+template <class Value>
+void build_summed_area(const double* plane, std::size_t width, std::size_t height, double* S, Value value) {
+  if (width == 0 || height == 0) return;
+  fill_summed_area_row(plane, nullptr, S, 0, width, value);
+  constexpr std::size_t K = 4;
+  const std::size_t groups = (height - 1 + K - 1) / K;
+  const auto group_rows = [&](std::size_t g) { return std::min(K, height - 1 - g * K); };
+  // Blocks short enough for the groups to overlap, long enough to make waiting rare.
+  const std::size_t block = std::min<std::size_t>(2048, std::max<std::size_t>(64, width / 8));
+  const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(thread_count(), groups));
+  if (threads <= 1 || width < 2 * block) {
+    for (std::size_t g = 0; g < groups; ++g) fill_summed_area_rows(plane, S, width, 1 + g * K, group_rows(g), 0, width, value);
+    return;
+  }
+  // done[g]: columns of group g complete so far.
+  std::unique_ptr<std::atomic<std::size_t>[]> done(new std::atomic<std::size_t>[groups]);
+  for (std::size_t g = 0; g < groups; ++g) done[g].store(0, std::memory_order_relaxed);
   parallel_each(threads, [&](std::size_t t) {
-    for (std::size_t y = t; y < height; y += threads) {
-      const double* in = plane + width * y;
-      double* row = S + width * y;
-      const double* above = y > 0 ? row - width : nullptr;
+    for (std::size_t g = t; g < groups; g += threads)
       for (std::size_t begin = 0; begin < width; begin += block) {
         const std::size_t end = std::min(width, begin + block);
-        if (above)
-          while (done[y - 1].load(std::memory_order_acquire) < end) std::this_thread::yield();
-        fill_summed_area_row(in, above, row, begin, end, value);
-        done[y].store(end, std::memory_order_release);
+        if (g > 0)
+          while (done[g - 1].load(std::memory_order_acquire) < end) std::this_thread::yield();
+        fill_summed_area_rows(plane, S, width, 1 + g * K, group_rows(g), begin, end, value);
+        done[g].store(end, std::memory_order_release);
       }
-    }
   });
 }
 
