@@ -7,6 +7,7 @@
 #include "CImg.h"
 #include "files.h"
 #include "main/image_file.h"
+#include "run_tool.h"
 
 using cimg_library::CImg;
 
@@ -128,4 +129,24 @@ TEST(FileFormats, SixteenBitPicturesRoundTripWithinOneCode) {
     const CImg<double> back((dir / (std::string("back-") + name)).c_str());
     for (int x = 0; x < 300; ++x) ASSERT_NEAR(gradient(x, 1), back(x, 1), 1.0) << name << " " << x;
   }
+}
+
+TEST(FileFormats, MultiPageTiffIsLeveledPageByPage) {
+  ScratchFolder dir;
+  CImg<unsigned char> pages(20, 15, 3, 3);
+  std::mt19937 rng(8);
+  cimg_for(pages, p, unsigned char) *p = static_cast<unsigned char>(rng());
+  pages.save_tiff((dir / "pages.tif").c_str());
+  ASSERT_EQ(0, run_tool({"std_fn", dir / "pages.tif", dir / "out.tif", "5", "y709"}).status);
+  const CImg<double> leveled((dir / "out.tif").c_str());
+  ASSERT_EQ(3, leveled.depth());
+  for (int z = 0; z < 3; ++z) {
+    pages.get_slice(z).save((dir / "page.ppm").c_str());
+    ASSERT_EQ(0, run_tool({"std_fn", dir / "page.ppm", dir / "page-out.ppm", "5", "y709"}).status);
+    EXPECT_TRUE(CImg<double>((dir / "page-out.ppm").c_str()) == leveled.get_slice(z)) << "page " << z;
+  }
+  // A format holding one page refuses the volume instead of dropping pages.
+  const ToolRun png = run_tool({"mean", dir / "pages.tif", dir / "out.png", "5"});
+  EXPECT_EQ(1, png.status);
+  EXPECT_NE(std::string::npos, png.err.find("3 slices"));
 }

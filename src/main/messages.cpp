@@ -43,16 +43,21 @@ void print_help() {
   say("by the gray ratio by the _fn algorithms.");
   say("");
   say("Gray methods:");
-  for (const auto& m : gray_methods) say("  " + std::string(m.keyword) + "  " + m.description);
+  for (const auto& m : gray_methods) {
+    const std::string keyword = m.keyword;
+    say("  " + keyword + std::string(11 - keyword.size(), ' ') + m.description);
+  }
   say("");
   say("Windows: a window of w pixels spans w/2 pixels on each side of a pixel (31 and 30 both");
   say("span 15), clipped at the borders. 0 or 1 is the pixel alone; a negative number means");
   say("the whole picture. With two windows, the statistics of {window1} are removed and those");
   say("of {window2} imposed. The soft minimum and maximum are power means of order 10.");
   say("");
-  say("Values are scaled to [0,1] on loading and clamped to [0,255] on saving; the file");
-  say("format follows the extension (png, jpg, tif, ppm/pgm/pnm, pfm, bmp, cimg, ...).");
-  say("An existing output file is replaced only once the new one is completely written.");
+  say("Values are scaled to [0,1] on loading (8-bit files by 255, 16-bit files by 65535) and");
+  say("clamped on saving. Formats: PNG, JPEG, TIFF, PNM (pbm/pgm/ppm/pnm), PFM, BMP, .cimg, .asc;");
+  say("the output's format follows its extension, and 16-bit inputs give 16-bit outputs where");
+  say("the format allows. A multi-page TIFF is leveled page by page. An existing output file is");
+  say("replaced only once the new one is completely written.");
   say("");
   say("Exit status: 0 output written (or help shown), 1 input or output trouble,");
   say("2 command line not understood.");
