@@ -6,6 +6,7 @@
 
 #include "CImg.h"
 #include "files.h"
+#include "support.h"
 #include "main/image_file.h"
 #include "run_tool.h"
 
@@ -20,17 +21,9 @@ CImg<unsigned short> random_samples(unsigned w, unsigned h, unsigned s, unsigned
   return im;
 }
 
-Image unit_image_of(const CImg<double>& values, unsigned bits, double unit) {
-  Image im;
-  im.width = values.width();
-  im.height = values.height();
-  im.depth = values.depth();
-  im.spectrum = values.spectrum();
-  im.bits = bits;
-  im.unit = unit;
-  im.values.reset(new double[values.size()]);
-  std::copy(values.begin(), values.end(), im.values.get());
-  return im;
+Image unit_image_of(const CImg<double>& values, unsigned bits) {
+  return image_of(values.width(), values.height(), values.spectrum(),
+                  std::vector<double>(values.begin(), values.end()), bits);
 }
 
 }  // namespace
@@ -69,7 +62,7 @@ TEST(FileFormats, EightBitOutputsMatchTheLibrarysConversion) {
   CImg<double> values(9, 5, 1, 3);
   std::mt19937 rng(4);
   cimg_for(values, p, double) *p = double(rng() % 3000) / 2500.0 - 0.1;  // some out of range
-  const Image im = unit_image_of(values, 8, 255.0);
+  const Image im = unit_image_of(values, 8);
   // What the library would store: the scaled, clamped double, converted by the library.
   CImg<double> scaled = values * 255.0;
   cimg_for(scaled, p, double) *p = *p > 255.0 ? 255.0 : (*p > 0.0 ? *p : 0.0);
@@ -93,7 +86,7 @@ TEST(FileFormats, IntegerOutputsCarryIntegerSamplesOfTheInputsDepth) {
   ScratchFolder dir;
   CImg<double> values(6, 4, 1, 3, 0.25);
   for (unsigned bits : {8u, 16u}) {
-    const Image im = unit_image_of(values, bits, bits == 16 ? 65535.0 : 255.0);
+    const Image im = unit_image_of(values, bits);
     save_unit_image(im, dir / "o.png");
     EXPECT_EQ(char(bits), read_file(dir / "o.png")[24]) << "PNG bit depth";
     save_unit_image(im, dir / "o.ppm");

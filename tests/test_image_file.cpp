@@ -4,20 +4,8 @@
 #include <cmath>
 
 #include "files.h"
+#include "support.h"
 #include "main/image_file.h"
-
-namespace {
-Image image_of(unsigned w, unsigned h, unsigned s, const std::vector<double>& values) {
-  Image im;
-  im.width = w;
-  im.height = h;
-  im.depth = 1;
-  im.spectrum = s;
-  im.values.reset(new double[values.size()]);
-  std::copy(values.begin(), values.end(), im.values.get());
-  return im;
-}
-}  // namespace
 
 TEST(SaveUnitImage, ScalesClampsAndTruncatesLikeTheLibrary) {
   ScratchFolder dir;

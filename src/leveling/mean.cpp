@@ -50,14 +50,12 @@ Picture& level_mean2(Picture& image, std::uint32_t window1, std::uint32_t window
 }
 
 Picture& level_mean_fn(Picture& image, std::uint32_t window, GrayMethod method) {
-  if (!has_gray_channels(image, true)) return level_mean(image, window);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& p) { level_plane_mean(p, window); });
+  return level_gray_or_channels(image, method, true,
+                                [&](const PlanePass& p) { level_plane_mean(p, window); });
 }
 
 Picture& level_mean_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
                         GrayMethod method) {
-  if (!has_gray_channels(image, true)) return level_mean2(image, window1, window2);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& p) { level_plane_mean2(p, window1, window2); });
+  return level_gray_or_channels(image, method, true,
+                                [&](const PlanePass& p) { level_plane_mean2(p, window1, window2); });
 }

@@ -51,14 +51,13 @@ Picture& level_minmax2(Picture& image, std::uint32_t window1, std::uint32_t wind
 }
 
 Picture& level_minmax_fn(Picture& image, std::uint32_t window, GrayMethod method, double p) {
-  if (!has_gray_channels(image, false)) return level_minmax(image, window, p);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& s) { level_plane_minmax(s, window, p); });
+  return level_gray_or_channels(image, method, false,
+                                [&](const PlanePass& s) { level_plane_minmax(s, window, p); });
 }
 
 Picture& level_minmax_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
                           GrayMethod method, double p) {
-  if (!has_gray_channels(image, false)) return level_minmax2(image, window1, window2, p);
-  return level_through_gray(
-      image, method, [&](const PlanePass& s) { level_plane_minmax2(s, window1, window2, p); });
+  return level_gray_or_channels(image, method, false, [&](const PlanePass& s) {
+    level_plane_minmax2(s, window1, window2, p);
+  });
 }

@@ -18,8 +18,9 @@ Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLevele
   return reproject_color(image, gray, corrected);
 }
 
-bool has_gray_channels(const Picture& image, bool exactly_three) {
-  if (exactly_three ? image.spectrum == 3 : image.spectrum >= 3) return true;
+Picture& level_gray_or_channels(Picture& image, GrayMethod method, bool exactly_three,
+                                const PlaneLeveler& level) {
+  if (exactly_three ? image.spectrum == 3 : image.spectrum >= 3) return level_through_gray(image, method, level);
   std::cout << "Warning: image does not have 3 channels" << std::endl;
-  return false;
+  return level_each_channel(image, level);
 }

@@ -35,8 +35,9 @@ Picture& level_each_channel(Picture& image, const PlaneLeveler& level);
 // plane, and rescales every channel by corrected / gray.
 Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLeveler& level);
 
-// The gray algorithms need red, green and blue. For a picture without them (fewer than three
-// channels, or anything but three when `exactly_three`) this writes the line
-// "Warning: image does not have 3 channels" and returns false: the caller then levels each
-// channel with the plain form and the same windows.
-bool has_gray_channels(const Picture& image, bool exactly_three);
+// The gray algorithms need red, green and blue. A picture with them (exactly three channels
+// when `exactly_three`, at least three otherwise) is leveled through its gray; any other is
+// leveled channel by channel with the same plane leveler, as by the plain algorithm, after
+// the line "Warning: image does not have 3 channels".
+Picture& level_gray_or_channels(Picture& image, GrayMethod method, bool exactly_three,
+                                const PlaneLeveler& level);

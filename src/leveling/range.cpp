@@ -87,14 +87,13 @@ Picture& level_range2(Picture& image, std::uint32_t window1, std::uint32_t windo
 }
 
 Picture& level_range_fn(Picture& image, std::uint32_t window, GrayMethod method, double p) {
-  if (!has_gray_channels(image, false)) return level_range(image, window, p);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& s) { level_plane_range(s, window, p); });
+  return level_gray_or_channels(image, method, false,
+                                [&](const PlanePass& s) { level_plane_range(s, window, p); });
 }
 
 Picture& level_range_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
                          GrayMethod method, double p) {
-  if (!has_gray_channels(image, false)) return level_range2(image, window1, window2, p);
-  return level_through_gray(
-      image, method, [&](const PlanePass& s) { level_plane_range2(s, window1, window2, p); });
+  return level_gray_or_channels(image, method, false, [&](const PlanePass& s) {
+    level_plane_range2(s, window1, window2, p);
+  });
 }

@@ -68,14 +68,12 @@ Picture& level_std2(Picture& image, std::uint32_t window1, std::uint32_t window2
 }
 
 Picture& level_std_fn(Picture& image, std::uint32_t window, GrayMethod method) {
-  if (!has_gray_channels(image, false)) return level_std(image, window);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& p) { level_plane_std(p, window); });
+  return level_gray_or_channels(image, method, false,
+                                [&](const PlanePass& p) { level_plane_std(p, window); });
 }
 
 Picture& level_std_fn2(Picture& image, std::uint32_t window1, std::uint32_t window2,
                        GrayMethod method) {
-  if (!has_gray_channels(image, false)) return level_std2(image, window1, window2);
-  return level_through_gray(image, method,
-                            [&](const PlanePass& p) { level_plane_std2(p, window1, window2); });
+  return level_gray_or_channels(image, method, false,
+                                [&](const PlanePass& p) { level_plane_std2(p, window1, window2); });
 }
