@@ -20,6 +20,7 @@
 #include "main/pnm_file.h"
 #include "main/samples.h"
 #include "main/temporary_file.h"
+#include "main/tiff_file.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgException;
@@ -291,22 +292,6 @@ std::vector<char> library_encode(const CImg<T>& image, Writer writer) {
   return bytes;
 }
 
-// libtiff writes by name and its write errors do not reach us: an uncompressed file shorter
-// than its samples was cut short (a full disk, a size limit).
-template <class T>
-void write_tiff(const CImg<T>& copy, TemporaryFile& file, const std::string& path) {
-  file.release_descriptor();
-  quiet_tiff();
-  const FileError failed("cannot write " + path + ": the TIFF data could not be written (" +
-                         std::strerror(ENOSPC) + "?)");
-  try {
-    copy.save_tiff(file.path().c_str());
-  } catch (const CImgException&) {
-    throw failed;
-  }
-  if (file_size(file.path()) < static_cast<long long>(copy.size() * sizeof(T))) throw failed;
-}
-
 void write_picture(const Image& image, const OutputFormat& format, const std::string& path) {
   const unsigned bits = format.integers ? (image.bits == 16 && format.sixteen ? 16 : 8) : 0;
   const double unit = bits == 8 ? 255.0 : image.unit;
@@ -316,8 +301,8 @@ void write_picture(const Image& image, const OutputFormat& format, const std::st
   } else if (format.writer == Writer::pnm && (image.spectrum == 1 || image.spectrum == 3)) {
     file.write(encode_pnm(image, bits));
   } else if (format.writer == Writer::tiff) {
-    if (bits == 16) write_tiff(library_copy<unsigned short>(image, unit), file, path);
-    else write_tiff(library_copy<unsigned char>(image, unit), file, path);
+    file.release_descriptor();
+    write_tiff(image, bits, file.path(), path);
   } else if (bits == 16) {
     file.write(library_encode(library_copy<unsigned short>(image, unit), format.writer));
   } else if (bits == 8) {
