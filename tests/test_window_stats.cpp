@@ -65,7 +65,7 @@ TEST(SummedAreaTable, RowOrderGivesTheColumnOrderBits) {
 }
 
 TEST(SummedAreaTable, WavefrontOfThreadsGivesTheSameBits) {
-  // 22 rows below the first: five groups of four rows and one of two.
+  // 22 rows below the first: two groups of eight rows and one of six.
   literal::Img im = random_picture(9000, 23, 1, 12);
   for (double& v : im.v) v = v / 3.0 + 1e-5;
   literal::Img expected(im.w, im.h, 1);

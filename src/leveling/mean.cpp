@@ -19,10 +19,9 @@ void level_plane_mean(const PlanePass& pass, std::uint32_t window) {
   const std::uint32_t r = window >> 1;
   const Plane S = value_table(pass);
   const double g = S.last() / pixel_count_divisor(pass.width, pass.height);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const WindowRows rows = window_rows(S, y, r);
-    for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = (in[x] - window_mean(rows, x, r, pass.width)) + g;
+  for_each_row(pass, 1, [&](std::size_t y, const double* in, double* out, double* mean) {
+    box_mean_row(S, y, r, mean);
+    for (std::size_t x = 0; x < pass.width; ++x) out[x] = (in[x] - mean[x]) + g;
   });
 }
 
@@ -30,11 +29,12 @@ void level_plane_mean(const PlanePass& pass, std::uint32_t window) {
 void level_plane_mean2(const PlanePass& pass, std::uint32_t window1, std::uint32_t window2) {
   const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
   const Plane S = value_table(pass);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const WindowRows rows1 = window_rows(S, y, r1), rows2 = window_rows(S, y, r2);
-    for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = (in[x] - window_mean(rows1, x, r1, pass.width)) +
-               window_mean(rows2, x, r2, pass.width);
+  for_each_row(pass, 2, [&](std::size_t y, const double* in, double* out, double* scratch) {
+    double* mean1 = scratch;
+    double* mean2 = scratch + pass.width;
+    box_mean_row(S, y, r1, mean1);
+    box_mean_row(S, y, r2, mean2);
+    for (std::size_t x = 0; x < pass.width; ++x) out[x] = (in[x] - mean1[x]) + mean2[x];
   });
 }
 

@@ -8,10 +8,10 @@ namespace {
 
 // Maps v from the source range onto the target range where the source range L passes the
 // guard: target.min + ((v - source.min) / L) * target.range; else the target's midpoint.
-double stretch(double v, const SoftRange& source, const SoftRange& target) {
+inline double stretch(double v, const SoftRange& source, const SoftRange& target) {
   const double L = source.range();
-  return passes_guard(L) ? target.min + ((v - source.min) / L) * target.range()
-                         : target.midpoint();
+  const double moved = target.min + ((v - source.min) / L) * target.range();
+  return passes_guard(L) ? moved : target.midpoint();
 }
 
 void level_plane_minmax(const PlanePass& pass, std::uint32_t window, double p) {
@@ -19,10 +19,11 @@ void level_plane_minmax(const PlanePass& pass, std::uint32_t window, double p) {
   const std::uint32_t r = window >> 1;
   const PowerTables t = power_tables(pass, p);
   const SoftRange global = global_soft_range(t, q);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const PowerRows rows = power_rows(t, y, r);
-    for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = stretch(in[x], window_soft_range(rows, x, r, pass.width, q), global);
+  for_each_row(pass, 2, [&](std::size_t y, const double* in, double* out, double* scratch) {
+    double* min = scratch;
+    double* max = scratch + pass.width;
+    soft_range_row(t, y, r, q, min, max);
+    for (std::size_t x = 0; x < pass.width; ++x) out[x] = stretch(in[x], SoftRange{min[x], max[x]}, global);
   });
 }
 
@@ -31,11 +32,15 @@ void level_plane_minmax2(const PlanePass& pass, std::uint32_t window1, std::uint
   const double q = 1.0 / p;
   const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
   const PowerTables t = power_tables(pass, p);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const PowerRows rows1 = power_rows(t, y, r1), rows2 = power_rows(t, y, r2);
+  for_each_row(pass, 4, [&](std::size_t y, const double* in, double* out, double* scratch) {
+    double* min1 = scratch;
+    double* max1 = scratch + pass.width;
+    double* min2 = scratch + 2 * pass.width;
+    double* max2 = scratch + 3 * pass.width;
+    soft_range_row(t, y, r1, q, min1, max1);
+    soft_range_row(t, y, r2, q, min2, max2);
     for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = stretch(in[x], window_soft_range(rows1, x, r1, pass.width, q),
-                       window_soft_range(rows2, x, r2, pass.width, q));
+      out[x] = stretch(in[x], SoftRange{min1[x], max1[x]}, SoftRange{min2[x], max2[x]});
   });
 }
 

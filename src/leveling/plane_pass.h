@@ -5,6 +5,7 @@
 // write the corrected gray image.
 #include <cstddef>
 #include <functional>
+#include <vector>
 
 #include "gray/gray_methods.h"
 #include "image/parallel.h"
@@ -19,12 +20,15 @@ struct PlanePass {
 
 using PlaneLeveler = std::function<void(const PlanePass&)>;
 
-// Calls row(y, in_row, out_row) for every row, rows spread over the threads.
+// Calls row(y, in_row, out_row, scratch) for every row, rows spread over the threads;
+// scratch holds `buffers` rows of doubles of the calling thread's own, for the local
+// statistics of one row.
 template <class Row>
-void for_each_row(const PlanePass& pass, Row row) {
+void for_each_row(const PlanePass& pass, std::size_t buffers, Row row) {
   parallel_ranges(pass.height, [&](std::size_t begin, std::size_t end) {
+    std::vector<double> scratch(buffers * pass.width);
     for (std::size_t y = begin; y < end; ++y)
-      row(y, pass.in + pass.width * y, pass.out + pass.width * y);
+      row(y, pass.in + pass.width * y, pass.out + pass.width * y, scratch.data());
   });
 }
 

@@ -9,18 +9,13 @@
 
 namespace {
 
-// The soft range and mean of a window, or of the whole plane.
-struct RangeStats {
-  SoftRange soft;
-  double mean;
-};
-
-// v <- target.mean + ((v - source.mean) / L) * target range where the source soft range L
-// passes the guard, else target.mean.
-double shift_and_stretch(double v, const RangeStats& source, const RangeStats& target) {
-  const double L = source.soft.range();
-  return passes_guard(L) ? target.mean + ((v - source.mean) / L) * target.soft.range()
-                         : target.mean;
+// v <- target mean + ((v - source mean) / L) * target range where the source soft range L
+// passes the guard, else the target mean.
+inline double shift_and_stretch(double v, double source_mean, const SoftRange& source, double target_mean,
+                                double target_range) {
+  const double L = source.range();
+  const double moved = target_mean + ((v - source_mean) / L) * target_range;
+  return passes_guard(L) ? moved : target_mean;
 }
 
 struct RangeTables {
@@ -34,31 +29,25 @@ RangeTables range_tables(const PlanePass& pass, double p) {
   return t;
 }
 
-struct RangeRows {
-  PowerRows powers;
-  WindowRows values;
-};
-
-RangeRows range_rows(const RangeTables& t, std::size_t y, std::uint32_t r) {
-  return RangeRows{power_rows(t.powers, y, r), window_rows(t.values, y, r)};
-}
-
-RangeStats window_range_stats(const RangeRows& rows, std::size_t x, std::uint32_t r,
-                              std::size_t width, double q) {
-  return RangeStats{window_soft_range(rows.powers, x, r, width, q),
-                    window_mean(rows.values, x, r, width)};
+// The soft minimum, soft maximum and mean of every window of row y, into three buffers.
+void range_stats_row(const RangeTables& t, std::size_t y, std::uint32_t r, double q, double* stats) {
+  const std::size_t width = t.values.width;
+  soft_range_row(t.powers, y, r, q, stats, stats + width);
+  box_mean_row(t.values, y, r, stats + 2 * width);
 }
 
 void level_plane_range(const PlanePass& pass, std::uint32_t window, double p) {
   const double q = 1.0 / p;
   const std::uint32_t r = window >> 1;
   const RangeTables t = range_tables(pass, p);
-  const RangeStats global{global_soft_range(t.powers, q),
-                          t.values.last() / pixel_count_divisor(pass.width, pass.height)};
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const RangeRows rows = range_rows(t, y, r);
-    for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = shift_and_stretch(in[x], window_range_stats(rows, x, r, pass.width, q), global);
+  const SoftRange global = global_soft_range(t.powers, q);
+  const double global_mean = t.values.last() / pixel_count_divisor(pass.width, pass.height);
+  const double global_range = global.range();
+  const std::size_t w = pass.width;
+  for_each_row(pass, 3, [&](std::size_t y, const double* in, double* out, double* s) {
+    range_stats_row(t, y, r, q, s);
+    for (std::size_t x = 0; x < w; ++x)
+      out[x] = shift_and_stretch(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, global_mean, global_range);
   });
 }
 
@@ -67,11 +56,14 @@ void level_plane_range2(const PlanePass& pass, std::uint32_t window1, std::uint3
   const double q = 1.0 / p;
   const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
   const RangeTables t = range_tables(pass, p);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const RangeRows rows1 = range_rows(t, y, r1), rows2 = range_rows(t, y, r2);
-    for (std::size_t x = 0; x < pass.width; ++x)
-      out[x] = shift_and_stretch(in[x], window_range_stats(rows1, x, r1, pass.width, q),
-                                 window_range_stats(rows2, x, r2, pass.width, q));
+  const std::size_t w = pass.width;
+  for_each_row(pass, 6, [&](std::size_t y, const double* in, double* out, double* s) {
+    double* s2 = s + 3 * w;
+    range_stats_row(t, y, r1, q, s);
+    range_stats_row(t, y, r2, q, s2);
+    for (std::size_t x = 0; x < w; ++x)
+      out[x] = shift_and_stretch(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, s2[2 * w + x],
+                                 SoftRange{s2[x], s2[w + x]}.range());
   });
 }
 

@@ -45,6 +45,15 @@ PowerTables power_tables(const PlanePass& pass, double p) {
   return t;
 }
 
+void soft_range_row(const PowerTables& t, std::size_t y, std::uint32_t r, double q, double* min, double* max) {
+  box_mean_row(t.power, y, r, max);
+  box_mean_row(t.complement_power, y, r, min);
+  for (std::size_t x = 0; x < t.power.width; ++x) {
+    max[x] = soft_root(max[x], q);
+    min[x] = 1.0 - soft_root(min[x], q);
+  }
+}
+
 SoftRange global_soft_range(const PowerTables& t, double q) {
   const double n = pixel_count_divisor(t.power.width, t.power.height);
   return SoftRange{1.0 - soft_root(t.complement_power.last() / n, q),

@@ -32,21 +32,8 @@ struct PowerTables {
 
 PowerTables power_tables(const PlanePass& pass, double p);
 
-struct PowerRows {
-  WindowRows power;
-  WindowRows complement_power;
-};
-
-inline PowerRows power_rows(const PowerTables& t, std::size_t y, std::uint32_t r) {
-  return PowerRows{window_rows(t.power, y, r), window_rows(t.complement_power, y, r)};
-}
-
-inline SoftRange window_soft_range(const PowerRows& rows, std::size_t x, std::uint32_t r,
-                                   std::size_t width, double q) {
-  const double max = soft_root(window_mean(rows.power, x, r, width), q);
-  const double min = 1.0 - soft_root(window_mean(rows.complement_power, x, r, width), q);
-  return SoftRange{min, max};
-}
+// The soft minimum and maximum of the window of every pixel of row y, into min and max.
+void soft_range_row(const PowerTables& t, std::size_t y, std::uint32_t r, double q, double* min, double* max);
 
 // The soft range of the whole plane, from the tables' last entries.
 SoftRange global_soft_range(const PowerTables& t, double q);

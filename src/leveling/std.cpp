@@ -24,35 +24,42 @@ MomentTables moment_tables(const PlanePass& pass) {
   return t;
 }
 
-// One window: with G and S the plane's global mean and deviation,
-//   v <- ((v - m) * (S / s)) + G   where the local deviation s passes the guard, else G.
+// v <- ((v - m) * (T / s)) + M where the local deviation s passes the guard, else M: the
+// target mean and deviation M and T are the plane's global ones, or the second window's.
+// Both sides are computed and one is kept, so that the loop runs in vector instructions.
+inline double rescaled(double v, double m, double s, double M, double T) {
+  const double moved = ((v - m) * (T / s)) + M;
+  return passes_guard(s) ? moved : M;
+}
+
+// One window: the target is the plane's global mean G and deviation S.
 void level_plane_std(const PlanePass& pass, std::uint32_t window) {
   const std::uint32_t r = window >> 1;
   const MomentTables t = moment_tables(pass);
   const double n = pixel_count_divisor(pass.width, pass.height);
   const double G = t.values.last() / n;
   const double S = deviation_from(t.squares.last() / n, G);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const WindowRows v = window_rows(t.values, y, r), q = window_rows(t.squares, y, r);
-    for (std::size_t x = 0; x < pass.width; ++x) {
-      const MeanStd local = window_mean_std(v, q, x, r, pass.width);
-      out[x] = passes_guard(local.std) ? ((in[x] - local.mean) * (S / local.std)) + G : G;
-    }
+  for_each_row(pass, 2, [&](std::size_t y, const double* in, double* out, double* scratch) {
+    double* mean = scratch;
+    double* std = scratch + pass.width;
+    box_mean_std_row(t.values, t.squares, y, r, mean, std);
+    for (std::size_t x = 0; x < pass.width; ++x) out[x] = rescaled(in[x], mean[x], std[x], G, S);
   });
 }
 
-// Two windows: v <- ((v - m1) * (s2 / s1)) + m2 where s1 passes the guard, else m2.
+// Two windows: the first window's mean and deviation are replaced by the second's.
 void level_plane_std2(const PlanePass& pass, std::uint32_t window1, std::uint32_t window2) {
   const std::uint32_t r1 = window1 >> 1, r2 = window2 >> 1;
   const MomentTables t = moment_tables(pass);
-  for_each_row(pass, [&](std::size_t y, const double* in, double* out) {
-    const WindowRows v1 = window_rows(t.values, y, r1), q1 = window_rows(t.squares, y, r1);
-    const WindowRows v2 = window_rows(t.values, y, r2), q2 = window_rows(t.squares, y, r2);
-    for (std::size_t x = 0; x < pass.width; ++x) {
-      const MeanStd w1 = window_mean_std(v1, q1, x, r1, pass.width);
-      const MeanStd w2 = window_mean_std(v2, q2, x, r2, pass.width);
-      out[x] = passes_guard(w1.std) ? ((in[x] - w1.mean) * (w2.std / w1.std)) + w2.mean : w2.mean;
-    }
+  for_each_row(pass, 4, [&](std::size_t y, const double* in, double* out, double* scratch) {
+    double* mean1 = scratch;
+    double* std1 = scratch + pass.width;
+    double* mean2 = scratch + 2 * pass.width;
+    double* std2 = scratch + 3 * pass.width;
+    box_mean_std_row(t.values, t.squares, y, r1, mean1, std1);
+    box_mean_std_row(t.values, t.squares, y, r2, mean2, std2);
+    for (std::size_t x = 0; x < pass.width; ++x)
+      out[x] = rescaled(in[x], mean1[x], std1[x], mean2[x], std2[x]);
   });
 }
 

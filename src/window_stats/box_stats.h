@@ -53,19 +53,13 @@ inline double deviation_from(double mean_of_squares, double mean) {
   return std::sqrt(variance < 0.0 ? 0.0 : variance);
 }
 
-// Local mean and standard deviation of one window, from the table rows of the values and of
-// their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
-struct MeanStd {
-  double mean;
-  double std;
-};
-inline MeanStd window_mean_std(const WindowRows& values, const WindowRows& squares, std::size_t x,
-                               std::uint32_t r, std::size_t width) {
-  const std::size_t x0 = window_start(x, r), x1 = window_end(x, r, width);
-  const double area = values.rows * static_cast<double>(x1 - x0 + 1);
-  const double mean = window_sum(values, x0, x1) / area;
-  return MeanStd{mean, deviation_from(window_sum(squares, x0, x1) / area, mean)};
-}
+// Means of the clipped windows of every pixel of row y: window sum / area.
+void box_mean_row(const Plane& table, std::size_t y, std::uint32_t r, double* mean);
+
+// Means and standard deviations of the clipped windows of row y, from the tables of the
+// values and of their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
+void box_mean_std_row(const Plane& values, const Plane& squares, std::size_t y, std::uint32_t r,
+                      double* mean, double* std);
 
 // Whole images of local means (and deviations), row after row.
 Plane& box_mean(const Plane& table, Plane& mean, std::uint32_t r);

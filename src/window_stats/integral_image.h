@@ -34,13 +34,16 @@ inline void fill_summed_area_row(const double* in, const double* above, double* 
     for (; x < end; ++x) row[x] = value(in[x]) + row[x - 1];
 }
 
-// Rows y0 .. y0 + rows - 1 (y0 > 0), columns [begin, end). Four rows go together, skewed by
-// one column each: row k is filled at column s - k in step s, after rows k - 1 and k have
-// passed the columns it reads. The four chains of dependent additions then overlap.
+// How many rows are filled together.
+constexpr std::size_t summed_area_group = 8;
+
+// Rows y0 .. y0 + rows - 1 (y0 > 0), columns [begin, end). A group of rows goes together,
+// skewed by one column each: row k is filled at column s - k in step s, after rows k - 1 and
+// k have passed the columns it reads. Their chains of dependent additions then overlap.
 template <class Value>
 inline void fill_summed_area_rows(const double* plane, double* S, std::size_t width, std::size_t y0,
                                   std::size_t rows, std::size_t begin, std::size_t end, Value value) {
-  constexpr std::size_t K = 4;
+  constexpr std::size_t K = summed_area_group;
   if (rows != K) {
     for (std::size_t y = y0; y < y0 + rows; ++y)
       fill_summed_area_row(plane + width * y, S + width * (y - 1), S + width * y, begin, end, value);
@@ -68,22 +71,18 @@ inline void fill_summed_area_rows(const double* plane, double* S, std::size_t wi
   };
   std::size_t s = start;
   for (; s < start + K - 1; ++s) partial_step(s);
-  for (; s < end; ++s) {
-    cell(0, s);
-    cell(1, s - 1);
-    cell(2, s - 2);
-    cell(3, s - 3);
-  }
+  for (; s < end; ++s)
+    for (std::size_t k = 0; k < K; ++k) cell(k, s - k);
   for (; s < end + K - 1; ++s) partial_step(s);
 }
 
-// The whole table. Row 0 first; then groups of four rows, group g on thread g % T, a block
-// of columns at a time, each block once the group above has passed its last column.
+// The whole table. Row 0 first; then the groups of rows, group g on thread g % T, a block of
+// columns at a time, each block once the group above has passed its last column.
 template <class Value>
 void build_summed_area(const double* plane, std::size_t width, std::size_t height, double* S, Value value) {
   if (width == 0 || height == 0) return;
   fill_summed_area_row(plane, nullptr, S, 0, width, value);
-  constexpr std::size_t K = 4;
+  constexpr std::size_t K = summed_area_group;
   const std::size_t groups = (height - 1 + K - 1) / K;
   const auto group_rows = [&](std::size_t g) { return std::min(K, height - 1 - g * K); };
   // Blocks short enough for the groups to overlap, long enough to make waiting rare.
