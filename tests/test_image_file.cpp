@@ -63,3 +63,25 @@ TEST(SaveUnitImage, ReplacesAnExistingFileWhole) {
   EXPECT_EQ(0640u, s.st_mode & 0777u);  // the replaced file keeps its permissions
   EXPECT_EQ(1u, dir.entries().size());
 }
+
+TEST(Pbm, PackedBitsReadAsBlackZeroAndWhiteOne) {
+  ScratchFolder dir;
+  // 10 x 2: row 0 is 1000000001 (black at both ends), row 1 is all white; rows pad to 2 bytes.
+  write_file(dir / "in.pbm", std::string("P4\n10 2\n") + std::string("\x80\x40\x00\x00", 4));
+  const Image im = load_unit_image(dir / "in.pbm");
+  ASSERT_EQ(20u, im.size());
+  for (unsigned x = 0; x < 10; ++x) {
+    EXPECT_EQ(x == 0 || x == 9 ? 0.0 : 1.0, im.values[x]) << x;
+    EXPECT_EQ(1.0, im.values[10 + x]);
+  }
+  write_file(dir / "short.pbm", std::string("P4\n10 2\n") + std::string("\x80\x40\x00", 3));
+  EXPECT_THROW(load_unit_image(dir / "short.pbm"), FileError);
+}
+
+TEST(Pbm, WritesBlackBelowHalf) {
+  ScratchFolder dir;
+  // 127.5 / 255 is saved as sample 127, black; 128 / 255 as 128, white.
+  save_unit_image(image_of(9, 1, 1, {0.0, 127.5 / 255, 128.0 / 255, 1.0, 0.2, 0.9, -1.0, 2.0, 0.49}),
+                  dir / "out.pbm");
+  EXPECT_EQ(std::string("P4\n9 1\n") + std::string("\xca\x80", 2), read_file(dir / "out.pbm"));
+}

@@ -69,8 +69,8 @@ Reader input_format(const std::string& path) {
     return n >= length && std::memcmp(head, magic, length) == 0;
   };
   if (starts("\x89PNG\r\n\x1a\n", 8)) return Reader::png;
-  if (starts("P5", 2) || starts("P6", 2)) return Reader::binary_pnm;
-  if (n >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '4') return Reader::pnm;
+  if (starts("P4", 2) || starts("P5", 2) || starts("P6", 2)) return Reader::binary_pnm;
+  if (n >= 2 && head[0] == 'P' && head[1] >= '1' && head[1] <= '3') return Reader::pnm;
   if (starts("PF", 2) || starts("Pf", 2)) return Reader::pfm;
   if (starts("\xff\xd8\xff", 3)) return Reader::jpeg;
   if (starts("II*\0", 4) || starts("MM\0*", 4)) return Reader::tiff;
@@ -219,7 +219,7 @@ Image read_picture(const std::string& path) {
 
 // ---- writing ----
 
-enum class Writer { png, pnm, jpeg, bmp, tiff, pfm, cimg, cimgz, ascii };
+enum class Writer { png, pnm, pbm, jpeg, bmp, tiff, pfm, cimg, cimgz, ascii };
 
 struct OutputFormat {
   const char* extension;
@@ -230,7 +230,8 @@ struct OutputFormat {
 };
 
 const OutputFormat output_formats[] = {
-    {"png", Writer::png, true, true, false},      {"pgm", Writer::pnm, true, true, false},
+    {"png", Writer::png, true, true, false},      {"pbm", Writer::pbm, true, false, false},
+    {"pgm", Writer::pnm, true, true, false},
     {"ppm", Writer::pnm, true, true, false},      {"pnm", Writer::pnm, true, true, false},
     {"jpg", Writer::jpeg, true, false, false},    {"jpeg", Writer::jpeg, true, false, false},
     {"jpe", Writer::jpeg, true, false, false},    {"bmp", Writer::bmp, true, false, false},
@@ -244,7 +245,7 @@ const OutputFormat& output_format(const std::string& path) {
   for (const auto& format : output_formats)
     if (ext == format.extension) return format;
   throw FileError("cannot write " + path + ": unknown picture format '." + ext +
-                  "' (use .png, .jpg, .tif, .ppm, .pgm, .pnm, .bmp, .pfm, .cimg or .asc)");
+                  "' (use .png, .jpg, .tif, .ppm, .pgm, .pnm, .pbm, .bmp, .pfm, .cimg or .asc)");
 }
 
 // The saved values as a library image of the sample type: integer samples are the scaled,
@@ -298,6 +299,8 @@ void write_picture(const Image& image, const OutputFormat& format, const std::st
   TemporaryFile file(path);
   if (format.writer == Writer::png) {
     file.write(encode_png(image, bits));
+  } else if (format.writer == Writer::pbm) {
+    file.write(encode_pbm(image));
   } else if (format.writer == Writer::pnm && (image.spectrum == 1 || image.spectrum == 3)) {
     file.write(encode_pnm(image, bits));
   } else if (format.writer == Writer::tiff) {

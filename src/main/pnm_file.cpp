@@ -57,15 +57,37 @@ void check_pnm_header(const std::string& path) {
     throw FileError("cannot read " + path + ": the file ends before its last pixel (truncated?)");
 }
 
+namespace {
+
+// P4: rows of packed bits, a set bit black. Black loads as 0 and white as 1, the values the
+// image library gives (0 and 255) divided by 255.
+Image read_pbm_samples(std::FILE* file, const std::string& path, std::size_t width, std::size_t height) {
+  check_picture_fits(width, height, 1, 1, path);
+  Image image = make_image(width, height, 1, 1);
+  const std::size_t row_bytes = (width + 7) / 8;
+  std::vector<unsigned char> row(row_bytes);
+  double* values = image.values.get();
+  for (std::size_t y = 0; y < height; ++y) {
+    if (std::fread(row.data(), 1, row_bytes, file) != row_bytes)
+      throw FileError("cannot read " + path + ": the file ends before its last pixel (truncated?)");
+    for (std::size_t x = 0; x < width; ++x)
+      values[x + width * y] = (row[x / 8] & (0x80 >> (x % 8))) ? 0.0 : 1.0;
+  }
+  return image;
+}
+
+}  // namespace
+
 Image read_pnm(const std::string& path) {
   File file(std::fopen(path.c_str(), "rb"));
   if (!file) throw FileError("cannot read " + path + ": " + std::strerror(errno));
   char magic[2] = {};
   unsigned long width = 0, height = 0, maxval = 0;
-  if (std::fread(magic, 1, 2, file.get()) != 2 || magic[0] != 'P' || (magic[1] != '5' && magic[1] != '6') ||
-      !read_header_number(file.get(), width) || !read_header_number(file.get(), height) ||
-      !read_header_number(file.get(), maxval))
-    throw FileError("cannot read " + path + ": the PGM/PPM header is damaged");
+  if (std::fread(magic, 1, 2, file.get()) != 2 || magic[0] != 'P' ||
+      (magic[1] != '4' && magic[1] != '5' && magic[1] != '6') || !read_header_number(file.get(), width) ||
+      !read_header_number(file.get(), height) || (magic[1] != '4' && !read_header_number(file.get(), maxval)))
+    throw FileError("cannot read " + path + ": the PBM/PGM/PPM header is damaged");
+  if (magic[1] == '4') return read_pbm_samples(file.get(), path, width, height);
   if (maxval == 0 || maxval > 65535)
     throw FileError("cannot read " + path + ": the PGM/PPM maximum value " + std::to_string(maxval) +
                     " is outside 1..65535");
@@ -127,6 +149,26 @@ std::vector<char> encode_pnm(const Image& image, unsigned bits) {
         } else {
           out[0] = static_cast<unsigned char>(s);
         }
+      }
+  });
+  return bytes;
+}
+
+std::vector<char> encode_pbm(const Image& image) {
+  const std::string header = "P4\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n";
+  const std::size_t row_bytes = (image.width + 7) / 8;
+  const std::size_t pixels = image.width * image.height;
+  std::vector<char> bytes(header.size() + row_bytes * image.height, 0);
+  std::memcpy(bytes.data(), header.data(), header.size());
+  unsigned char* rows = reinterpret_cast<unsigned char*>(bytes.data() + header.size());
+  const double* values = image.values.get();
+  parallel_ranges(image.height, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t y = begin; y < end; ++y)
+      for (std::size_t x = 0; x < image.width; ++x) {
+        unsigned sum = 0;
+        for (std::size_t c = 0; c < image.spectrum; ++c)
+          sum += static_cast<unsigned char>(saved_sample(values[x + image.width * y + c * pixels], 255.0));
+        if (sum < 128 * image.spectrum) rows[row_bytes * y + x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
       }
   });
   return bytes;
