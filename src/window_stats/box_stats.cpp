@@ -1,40 +1,51 @@
 #include "window_stats/box_stats.h"
 
-// Each row runs in three stretches: the columns whose window is clipped on the left, those
-// clipped on neither side, and those clipped on the right. The middle stretch, nearly the
-// whole row, has one area and one formula, and compiles to vector instructions; every lane
-// performs the same IEEE operations in the same order as the plain formula.
+#include <algorithm>
 
-namespace {
-
-// The middle stretch [lo, hi): columns with x - r >= 1 and x + r <= W - 1.
-struct Stretch {
-  std::size_t lo, hi;
-};
-
-Stretch unclipped_columns(std::size_t width, std::uint32_t r) {
-  const std::size_t lo = std::size_t(r) + 1;
-  const std::size_t hi = width > r ? width - r : 0;
-  return lo < hi ? Stretch{lo, hi} : Stretch{width, width};
-}
-
-}  // namespace
-
+// Along a row, the clipped window of column x has x0 = 0 while x <= r and x1 = W - 1 once
+// x + r >= W. That splits the row into stretches in which the window sum has one formula
+// and the area a simple expression of x, so that each stretch compiles to vector
+// instructions; every lane performs the plain formula's IEEE operations in its order:
+//   x0 = 0,     x1 = x + r:  S(x + r) [- above]                                  cols x + r + 1
+//   x0 = 0,     x1 = W - 1:  S(W - 1) [- above]                                  cols W
+//   x0 = x - r, x1 = x + r:  ((S(x + r) - S(x - r - 1)) [- above(x + r)]) [+ above(x - r - 1)]   cols 2r + 1
+//   x0 = x - r, x1 = W - 1:  the same with W - 1 for x + r                       cols W - x + r
 void box_mean_row(const Plane& table, std::size_t y, std::uint32_t r, double* __restrict mean) {
   const WindowRows w = window_rows(table, y, r);
-  const std::size_t width = table.width;
-  const Stretch middle = unclipped_columns(width, r);
-  for (std::size_t x = 0; x < middle.lo; ++x) mean[x] = window_mean(w, x, r, width);
-  const double area = w.rows * static_cast<double>(2 * std::size_t(r) + 1);
+  const std::size_t W = table.width, R = r;
+  const double rows = w.rows;
   const double* __restrict B = w.bottom;
   const double* __restrict A = w.above;
-  const std::size_t d = std::size_t(r) + 1;  // the window of x covers columns x - d + 1 .. x + r
+  const std::size_t last = W - 1;
+  const std::size_t left_end = std::min(W, R + 1);           // x < left_end: x0 = 0
+  const std::size_t right_begin = W > R ? W - R : 0;          // x >= right_begin: x1 = W - 1
+  const std::size_t both_clipped_end = std::max(left_end, right_begin);
+
+  // x0 = 0, x1 = x + r
+  const std::size_t first_end = std::min(left_end, right_begin);
   if (A)
-    for (std::size_t x = middle.lo; x < middle.hi; ++x)
-      mean[x] = (((B[x + r] - B[x - d]) - A[x + r]) + A[x - d]) / area;
+    for (std::size_t x = 0; x < first_end; ++x) mean[x] = (B[x + R] - A[x + R]) / (rows * double(x + R + 1));
   else
-    for (std::size_t x = middle.lo; x < middle.hi; ++x) mean[x] = (B[x + r] - B[x - d]) / area;
-  for (std::size_t x = middle.hi; x < width; ++x) mean[x] = window_mean(w, x, r, width);
+    for (std::size_t x = 0; x < first_end; ++x) mean[x] = B[x + R] / (rows * double(x + R + 1));
+
+  // x0 = 0, x1 = W - 1: the whole width
+  const double whole = (A ? B[last] - A[last] : B[last]) / (rows * double(W));
+  for (std::size_t x = right_begin; x < left_end; ++x) mean[x] = whole;
+
+  // x0 = x - r, x1 = x + r
+  const double area = rows * double(2 * R + 1);
+  if (A)
+    for (std::size_t x = left_end; x < right_begin; ++x)
+      mean[x] = (((B[x + R] - B[x - R - 1]) - A[x + R]) + A[x - R - 1]) / area;
+  else
+    for (std::size_t x = left_end; x < right_begin; ++x) mean[x] = (B[x + R] - B[x - R - 1]) / area;
+
+  // x0 = x - r, x1 = W - 1
+  if (A)
+    for (std::size_t x = both_clipped_end; x < W; ++x)
+      mean[x] = (((B[last] - B[x - R - 1]) - A[last]) + A[x - R - 1]) / (rows * double(W - x + R));
+  else
+    for (std::size_t x = both_clipped_end; x < W; ++x) mean[x] = (B[last] - B[x - R - 1]) / (rows * double(W - x + R));
 }
 
 void box_mean_std_row(const Plane& values, const Plane& squares, std::size_t y, std::uint32_t r,
