@@ -6,6 +6,7 @@
 
 #include "leveling/elementwise.h"
 #include "leveling/leveling.h"
+#include "main/dispatch.h"
 #include "support.h"
 
 namespace {
@@ -14,36 +15,41 @@ using Fast = std::function<void(Picture&, std::uint32_t, std::uint32_t, GrayMeth
 using Reference = std::function<void(literal::Img&, std::uint32_t, std::uint32_t, GrayMethod)>;
 
 struct Operation {
-  const char* name;
+  std::string name;
   bool two_windows;
   bool gray;
   Fast fast;
   Reference reference;
 };
 
-const double p = 10.0;
-
+// The tool's sixteen operations as the command line reaches them, through the algorithm
+// table, each beside its literal counterpart: a slip in the table fails here too.
 const std::vector<Operation>& operations() {
   using u = std::uint32_t;
   using G = GrayMethod;
-  static const std::vector<Operation> ops = {
-      {"mean", false, false, [](Picture& i, u a, u, G) { level_mean(i, a); }, [](literal::Img& i, u a, u, G) { literal::level_mean(i, a); }},
-      {"mean2", true, false, [](Picture& i, u a, u b, G) { level_mean2(i, a, b); }, [](literal::Img& i, u a, u b, G) { literal::level_mean2(i, a, b); }},
-      {"mean_fn", false, true, [](Picture& i, u a, u, G m) { level_mean_fn(i, a, m); }, [](literal::Img& i, u a, u, G m) { literal::level_mean_fn(i, a, m); }},
-      {"mean_fn2", true, true, [](Picture& i, u a, u b, G m) { level_mean_fn2(i, a, b, m); }, [](literal::Img& i, u a, u b, G m) { literal::level_mean_fn2(i, a, b, m); }},
-      {"std", false, false, [](Picture& i, u a, u, G) { level_std(i, a); }, [](literal::Img& i, u a, u, G) { literal::level_std(i, a); }},
-      {"std2", true, false, [](Picture& i, u a, u b, G) { level_std2(i, a, b); }, [](literal::Img& i, u a, u b, G) { literal::level_std2(i, a, b); }},
-      {"std_fn", false, true, [](Picture& i, u a, u, G m) { level_std_fn(i, a, m); }, [](literal::Img& i, u a, u, G m) { literal::level_std_fn(i, a, m); }},
-      {"std_fn2", true, true, [](Picture& i, u a, u b, G m) { level_std_fn2(i, a, b, m); }, [](literal::Img& i, u a, u b, G m) { literal::level_std_fn2(i, a, b, m); }},
-      {"minmax", false, false, [](Picture& i, u a, u, G) { level_minmax(i, a, p); }, [](literal::Img& i, u a, u, G) { literal::level_minmax(i, a, p); }},
-      {"minmax2", true, false, [](Picture& i, u a, u b, G) { level_minmax2(i, a, b, p); }, [](literal::Img& i, u a, u b, G) { literal::level_minmax2(i, a, b, p); }},
-      {"minmax_fn", false, true, [](Picture& i, u a, u, G m) { level_minmax_fn(i, a, m, p); }, [](literal::Img& i, u a, u, G m) { literal::level_minmax_fn(i, a, m, p); }},
-      {"minmax_fn2", true, true, [](Picture& i, u a, u b, G m) { level_minmax_fn2(i, a, b, m, p); }, [](literal::Img& i, u a, u b, G m) { literal::level_minmax_fn2(i, a, b, m, p); }},
-      {"range", false, false, [](Picture& i, u a, u, G) { level_range(i, a, p); }, [](literal::Img& i, u a, u, G) { literal::level_range(i, a, p); }},
-      {"range2", true, false, [](Picture& i, u a, u b, G) { level_range2(i, a, b, p); }, [](literal::Img& i, u a, u b, G) { literal::level_range2(i, a, b, p); }},
-      {"range_fn", false, true, [](Picture& i, u a, u, G m) { level_range_fn(i, a, m, p); }, [](literal::Img& i, u a, u, G m) { literal::level_range_fn(i, a, m, p); }},
-      {"range_fn2", true, true, [](Picture& i, u a, u b, G m) { level_range_fn2(i, a, b, m, p); }, [](literal::Img& i, u a, u b, G m) { literal::level_range_fn2(i, a, b, m, p); }},
+  using I = literal::Img;
+  const double p = 10.0;
+  static const Reference literal_forms[8][2] = {
+      {[](I& i, u a, u, G) { literal::level_mean(i, a); }, [](I& i, u a, u b, G) { literal::level_mean2(i, a, b); }},
+      {[](I& i, u a, u, G m) { literal::level_mean_fn(i, a, m); }, [](I& i, u a, u b, G m) { literal::level_mean_fn2(i, a, b, m); }},
+      {[](I& i, u a, u, G) { literal::level_std(i, a); }, [](I& i, u a, u b, G) { literal::level_std2(i, a, b); }},
+      {[](I& i, u a, u, G m) { literal::level_std_fn(i, a, m); }, [](I& i, u a, u b, G m) { literal::level_std_fn2(i, a, b, m); }},
+      {[=](I& i, u a, u, G) { literal::level_minmax(i, a, p); }, [=](I& i, u a, u b, G) { literal::level_minmax2(i, a, b, p); }},
+      {[=](I& i, u a, u, G m) { literal::level_minmax_fn(i, a, m, p); }, [=](I& i, u a, u b, G m) { literal::level_minmax_fn2(i, a, b, m, p); }},
+      {[=](I& i, u a, u, G) { literal::level_range(i, a, p); }, [=](I& i, u a, u b, G) { literal::level_range2(i, a, b, p); }},
+      {[=](I& i, u a, u, G m) { literal::level_range_fn(i, a, m, p); }, [=](I& i, u a, u b, G m) { literal::level_range_fn2(i, a, b, m, p); }},
   };
+  static const std::vector<Operation> ops = [] {
+    std::vector<Operation> list;
+    for (int k = 0; k < 8; ++k) {
+      const Algorithm& a = algorithms[k];
+      list.push_back({a.keyword, false, a.takes_method,
+                      [&a](Picture& i, u w, u, G m) { a.one_window(i, w, m); }, literal_forms[k][0]});
+      list.push_back({std::string(a.keyword) + "2", true, a.takes_method,
+                      [&a](Picture& i, u w1, u w2, G m) { a.two_windows(i, w1, w2, m); }, literal_forms[k][1]});
+    }
+    return list;
+  }();
   return ops;
 }
 
@@ -67,9 +73,9 @@ std::vector<double> run_reference(const Operation& op, const literal::Img& input
   return copy.v;
 }
 
-const Operation& operation(const char* name) {
+const Operation& operation(const std::string& name) {
   for (const auto& op : operations())
-    if (std::string(op.name) == name) return op;
+    if (op.name == name) return op;
   throw std::runtime_error(name);
 }
 
