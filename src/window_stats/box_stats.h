@@ -3,7 +3,10 @@
 //
 // The window of pixel (x, y) with half window r spans columns x0..x1 and rows y0..y1:
 //   x0 = x < r ? 0 : x - r      x1 = x + r < W ? x + r : W - 1      (rows alike)
-// so near the borders fewer pixels are averaged, never padded ones. Counts are 64-bit.
+// so near the borders fewer pixels are averaged, never padded ones. Its sum takes a column
+// or row term only where that column or row exists:
+//   ((S(x1, y1) - S(x0 - 1, y1)) - S(x1, y0 - 1)) + S(x0 - 1, y0 - 1)
+// and its mean is that sum / ((x1 - x0 + 1) * (y1 - y0 + 1)), an exact count.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -26,24 +29,6 @@ inline WindowRows window_rows(const Plane& table, std::size_t y, std::uint32_t r
   const std::size_t y0 = window_start(y, r), y1 = window_end(y, r, table.height);
   return WindowRows{table.row(y1), y0 > 0 ? table.row(y0 - 1) : nullptr,
                     static_cast<double>(y1 - y0 + 1)};
-}
-
-// Sum over columns x0..x1 of the rows; a column or row term is taken only when it exists:
-//   ((S(x1, y1) - S(x0 - 1, y1)) - S(x1, y0 - 1)) + S(x0 - 1, y0 - 1)
-inline double window_sum(const WindowRows& w, std::size_t x0, std::size_t x1) {
-  if (x0 > 0) {
-    if (w.above) return ((w.bottom[x1] - w.bottom[x0 - 1]) - w.above[x1]) + w.above[x0 - 1];
-    return w.bottom[x1] - w.bottom[x0 - 1];
-  }
-  if (w.above) return w.bottom[x1] - w.above[x1];
-  return w.bottom[x1];
-}
-
-// Mean of the clipped window of pixel x on these rows: window sum / area, where the area
-// (x1 - x0 + 1) * (y1 - y0 + 1) is an exact count converted to double.
-inline double window_mean(const WindowRows& w, std::size_t x, std::uint32_t r, std::size_t width) {
-  const std::size_t x0 = window_start(x, r), x1 = window_end(x, r, width);
-  return window_sum(w, x0, x1) / (w.rows * static_cast<double>(x1 - x0 + 1));
 }
 
 // A variance that rounding pushed below zero (a flat window) counts as zero, so that its
