@@ -13,7 +13,9 @@ bool holds_8bit_codes(const PlanePass& pass) {
     bool mine = true;
     for (std::size_t i = begin; i < end && mine; ++i) {
       const double v = pass.in[i];
-      mine = v >= 0.0 && v <= 1.0 && v == static_cast<double>(static_cast<int>(v * 255.0 + 0.5)) / 255.0;
+      // -0.0 equals 0 / 255 but can raise to a different zero: it takes the general path.
+      mine = v >= 0.0 && v <= 1.0 && !std::signbit(v) &&
+             v == static_cast<double>(static_cast<int>(v * 255.0 + 0.5)) / 255.0;
     }
     if (!mine) all = false;  // only ever set to false, by any thread
   });
