@@ -244,8 +244,9 @@ const OutputFormat& output_format(const std::string& path) {
   const std::string ext = extension_of(path);
   for (const auto& format : output_formats)
     if (ext == format.extension) return format;
-  throw FileError("cannot write " + path + ": unknown picture format '." + ext +
-                  "' (use .png, .jpg, .tif, .ppm, .pgm, .pnm, .pbm, .bmp, .pfm, .cimg or .asc)");
+  const std::string what = ext.empty() ? "no extension to choose a picture format by" : "unknown picture format '." + ext + "'";
+  throw FileError("cannot write " + path + ": " + what +
+                  " (use .png, .jpg, .tif, .ppm, .pgm, .pnm, .pbm, .bmp, .pfm, .cimg or .asc)");
 }
 
 // The saved values as a library image of the sample type: integer samples are the scaled,
