@@ -72,7 +72,7 @@ std::vector<Operation> operations() {
 double time_operation(const Operation& op, const Image& source, std::uint32_t w1, std::uint32_t w2) {
   Image copy = make_image(source.width, source.height, 1, source.spectrum);
   std::copy(source.values.get(), source.values.get() + source.size(), copy.values.get());
-  Picture picture = copy.slice(0);
+  Picture picture = copy.picture();
   // The gray forms warn about a gray picture once per run; the table has no room for it.
   std::streambuf* console = std::cout.rdbuf(nullptr);
   const auto start = Clock::now();

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     Image image = load_unit_image(input);
-    if (!image.empty() && image.depth == 1) {
-      Picture picture = image.slice(0);
+    if (!image.empty()) {
+      Picture picture = image.picture();
       const GrayMethod method = find_gray_method("y709");
       switch (choice & 3) {
         case 0: level_mean(picture, 7); break;

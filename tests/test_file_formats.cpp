@@ -138,6 +138,11 @@ TEST(FileFormats, MultiPageTiffIsLeveledPageByPage) {
     ASSERT_EQ(0, run_tool({"std_fn", dir / "page.ppm", dir / "page-out.ppm", "5", "y709"}).status);
     EXPECT_TRUE(CImg<double>((dir / "page-out.ppm").c_str()) == leveled.get_slice(z)) << "page " << z;
   }
+  // Pages without colour: the gray form warns once for the picture and levels every page.
+  pages.get_channel(0).save_tiff((dir / "gray-pages.tif").c_str());
+  const ToolRun gray = run_tool({"mean_fn", dir / "gray-pages.tif", dir / "gray-out.tif", "5", "y709"});
+  EXPECT_EQ(0, gray.status);
+  EXPECT_EQ("Warning: image does not have 3 channels\n", gray.out);
   // A format holding one page refuses the volume instead of dropping pages.
   const ToolRun png = run_tool({"mean", dir / "pages.tif", dir / "out.png", "5"});
   EXPECT_EQ(1, png.status);

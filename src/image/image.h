@@ -32,10 +32,9 @@ struct Image {
 
   std::size_t size() const { return width * height * depth * spectrum; }
   bool empty() const { return size() == 0; }
-  // Slice z as a picture of its own: same channels, rows and columns.
-  Picture slice(std::size_t z) const {
-    return Picture{values.get() + width * height * z, width, height, spectrum,
-                   width * height * depth};
+  // The whole image as a picture, every slice included.
+  Picture picture() const {
+    return Picture{values.get(), width, height, spectrum, width * height * depth, depth};
   }
 };
 

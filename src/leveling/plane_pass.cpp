@@ -5,17 +5,24 @@
 #include "gray/color.h"
 
 Picture& level_each_channel(Picture& image, const PlaneLeveler& level) {
-  for (std::size_t c = 0; c < image.spectrum; ++c)
-    level(PlanePass{image.channel(c), image.channel(c), image.width, image.height});
+  for (std::size_t z = 0; z < image.depth; ++z) {
+    const Picture slice = image.slice(z);
+    for (std::size_t c = 0; c < image.spectrum; ++c)
+      level(PlanePass{slice.channel(c), slice.channel(c), image.width, image.height});
+  }
   return image;
 }
 
 Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLeveler& level) {
   Plane gray(image.width, image.height);
-  to_gray(image, gray, method);
   Plane corrected(image.width, image.height);
-  level(PlanePass{gray.values.data(), corrected.values.data(), image.width, image.height});
-  return reproject_color(image, gray, corrected);
+  for (std::size_t z = 0; z < image.depth; ++z) {
+    Picture slice = image.slice(z);
+    to_gray(slice, gray, method);
+    level(PlanePass{gray.values.data(), corrected.values.data(), image.width, image.height});
+    reproject_color(slice, gray, corrected);
+  }
+  return image;
 }
 
 Picture& level_gray_or_channels(Picture& image, GrayMethod method, bool exactly_three,

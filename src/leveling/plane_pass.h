@@ -32,11 +32,11 @@ void for_each_row(const PlanePass& pass, std::size_t buffers, Row row) {
   });
 }
 
-// Levels every channel of the picture in place, one after the other.
+// Levels every channel of every slice of the picture in place, one after the other.
 Picture& level_each_channel(Picture& image, const PlaneLeveler& level);
 
-// Reduces the picture to gray with the method, levels the gray plane into a corrected gray
-// plane, and rescales every channel by corrected / gray.
+// For every slice: reduces it to gray with the method, levels the gray plane into a
+// corrected gray plane, and rescales every channel by corrected / gray.
 Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLeveler& level);
 
 // The gray algorithms need red, green and blue. A picture with them (exactly three channels

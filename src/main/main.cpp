@@ -69,11 +69,9 @@ int run(int argc, char** argv) {
   check_output_format(output, image.depth);
 
   // A volume (a multi-page TIFF, say) is leveled slice by slice, each slice as a picture.
-  for (std::size_t z = 0; z < image.depth; ++z) {
-    Picture slice = image.slice(z);
-    if (windows == 1) algorithm->one_window(slice, window[0], method);
-    else algorithm->two_windows(slice, window[0], window[1], method);
-  }
+  Picture picture = image.picture();
+  if (windows == 1) algorithm->one_window(picture, window[0], method);
+  else algorithm->two_windows(picture, window[0], window[1], method);
   save_unit_image(image, output);
   return exit_ok;
 }
