@@ -39,7 +39,6 @@ struct Plane {
   double* row(std::size_t y) { return values.data() + width * y; }
   const double* row(std::size_t y) const { return values.data() + width * y; }
   double last() const { return values.back(); }
-  Picture picture() { return Picture{values.data(), width, height, 1, width * height, 1}; }
 };
 
 // The pixel count as a divisor: 64 bits, so that no picture size wraps.
