@@ -1,7 +1,6 @@
 #include "image/parallel.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <exception>
 #include <mutex>
@@ -51,14 +50,7 @@ void parallel_ranges(std::size_t n, const std::function<void(std::size_t, std::s
   run_on_threads(threads, [&](unsigned t) { body(n * t / threads, n * (t + 1) / threads); });
 }
 
-void parallel_each(std::size_t n, const std::function<void(std::size_t)>& body) {
-  const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(thread_count(), n));
-  if (threads <= 1) {
-    for (std::size_t i = 0; i < n; ++i) body(i);
-    return;
-  }
-  std::atomic<std::size_t> next{0};
-  run_on_threads(threads, [&](unsigned) {
-    for (std::size_t i = next++; i < n; i = next++) body(i);
-  });
+void run_together(unsigned threads, const std::function<void(unsigned)>& body) {
+  if (threads <= 1) body(0);
+  else run_on_threads(threads, body);
 }

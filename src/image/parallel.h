@@ -10,5 +10,6 @@ unsigned thread_count();
 // Calls body(begin, end) on consecutive, disjoint ranges covering [0, n), one per thread.
 void parallel_ranges(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
 
-// Calls body(i) for every i in [0, n), spreading the indices over the threads.
-void parallel_each(std::size_t n, const std::function<void(std::size_t)>& body);
+// Calls body(t) for t in [0, threads), each on a thread of its own, all at the same time:
+// for work whose parts wait on one another.
+void run_together(unsigned threads, const std::function<void(unsigned)>& body);

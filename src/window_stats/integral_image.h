@@ -95,7 +95,7 @@ void build_summed_area(const double* plane, std::size_t width, std::size_t heigh
   // done[g]: columns of group g complete so far.
   std::unique_ptr<std::atomic<std::size_t>[]> done(new std::atomic<std::size_t>[groups]);
   for (std::size_t g = 0; g < groups; ++g) done[g].store(0, std::memory_order_relaxed);
-  parallel_each(threads, [&](std::size_t t) {
+  run_together(threads, [&](unsigned t) {
     for (std::size_t g = t; g < groups; g += threads)
       for (std::size_t begin = 0; begin < width; begin += block) {
         const std::size_t end = std::min(width, begin + block);
