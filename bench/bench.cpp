@@ -13,7 +13,8 @@
 
 #include "image/parallel.h"
 #include "leveling/leveling.h"
-#include "main/image_file.h"
+#include "files/page_values.h"
+#include "files/picture_reader.h"
 
 namespace {
 
@@ -137,10 +138,12 @@ int main(int argc, char** argv) {
               "cv mean", "cv std", "gmic mean", "gmic std");
   for (const char* ext : {"ppm", "png"}) {
     const std::string in = folder + "/in." + ext, out = folder + "/out." + ext;
-    save_unit_image(rgb, in);
+    const PageLayout layout = integer_layout(width, height, 3, SampleType::u8, 8);
+    write_page_values(in, layout, rgb.values.get());
     const auto start = Clock::now();
-    Image loaded = load_unit_image(in);
-    save_unit_image(loaded, out);
+    const std::unique_ptr<PictureReader> reader = open_picture(in);
+    const Image loaded = read_page_values(*reader, 0);
+    write_page_values(out, layout, loaded.values.get());
     const double io = seconds_since(start);
     const double mean = time_command(tool + " mean " + in + " " + out + " 31");
     const double std_ = time_command(tool + " std " + in + " " + out + " 31");

@@ -1,15 +1,14 @@
 // libFuzzer target: any bytes, taken as a picture file of any format the tool reads, go
-// through loading, one leveling operation and saving, as a command-line run would.
+// through reading, one leveling operation and writing, as a command-line run would.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <string>
 
-#include "leveling/leveling.h"
-#include "main/image_file.h"
+#include "files/file_error.h"
+#include "jobs/level_file.h"
 
 namespace {
 
@@ -19,35 +18,26 @@ std::string scratch(const char* name) {
 
 }  // namespace
 
-// The gray forms' channel-count warning would fill the fuzzer's log.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::cout.rdbuf(nullptr);
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   // The first byte picks the operation and the output format; the rest is the file.
   const std::uint8_t choice = data[0];
-  const std::string input = scratch("in"), output = scratch(choice & 0x80 ? "out.ppm" : "out.png");
+  static const char* const outputs[] = {"out.png", "out.ppm", "out.tif", "out.jpg"};
+  const std::string input = scratch("in"), output = scratch(outputs[(choice >> 6) & 3]);
   if (std::FILE* f = std::fopen(input.c_str(), "wb")) {
     std::fwrite(data + 1, 1, size - 1, f);
     std::fclose(f);
   }
+  Leveling leveling;
+  leveling.algorithm = &algorithms[2 * (choice & 3) + ((choice >> 2) & 1)];
+  leveling.windows = 1 + ((choice >> 3) & 1);
+  leveling.window1 = 5;
+  leveling.window2 = 11;
+  leveling.method = find_gray_method("y709");
+  leveling.level_alpha = (choice >> 4) & 1;
   try {
-    Image image = load_unit_image(input);
-    if (!image.empty()) {
-      Picture picture = image.picture();
-      const GrayMethod method = find_gray_method("y709");
-      switch (choice & 3) {
-        case 0: level_mean(picture, 7); break;
-        case 1: level_std_fn2(picture, 5, 11, method); break;
-        case 2: level_minmax(picture, 3, 10.0); break;
-        default: level_range_fn2(picture, 3, 9, method, 10.0); break;
-      }
-      check_output_format(output, image.depth);
-      save_unit_image(image, output);
-    }
+    std::unique_ptr<PictureReader> reader = open_picture(input);
+    level_file(*reader, output, leveling, EncodingChoices());
   } catch (const FileError&) {
   }
   ::unlink(input.c_str());

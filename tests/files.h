@@ -57,7 +57,8 @@ class ScratchFolder {
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
   // Names in the folder, for spotting leftover temporary files.
-  std::vector<std::string> entries() const;
+  std::vector<std::string> entries() const { return entries_of(path_); }
+  static std::vector<std::string> entries_of(const std::string& folder);
 
  private:
   std::string path_;

@@ -9,31 +9,26 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-std::string slurp(const std::string& path) {
-  std::string text;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-  }
-  return text;
-}
-}  // namespace
+#include "files.h"
 
-ToolRun run_tool(const std::vector<std::string>& args, long file_size_limit) {
+ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits) {
   char out_name[] = "/tmp/kelvane-out-XXXXXX", err_name[] = "/tmp/kelvane-err-XXXXXX";
   const int out_fd = ::mkstemp(out_name), err_fd = ::mkstemp(err_name);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
-    if (file_size_limit > 0) {
+    if (limits.file_size > 0) {
       ::signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
+      const rlimit limit{static_cast<rlim_t>(limits.file_size), static_cast<rlim_t>(limits.file_size)};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (limits.address_space > 0) {
+      const rlimit limit{static_cast<rlim_t>(limits.address_space), static_cast<rlim_t>(limits.address_space)};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
+    for (const auto& setting : limits.env) ::putenv(const_cast<char*>(setting.c_str()));
+    if (limits.as_nobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(KELVANE_BINARY));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -48,8 +43,8 @@ ToolRun run_tool(const std::vector<std::string>& args, long file_size_limit) {
   ToolRun run;
   if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
   else run.signal = WTERMSIG(status);
-  run.out = slurp(out_name);
-  run.err = slurp(err_name);
+  run.out = read_file(out_name);
+  run.err = read_file(err_name);
   ::unlink(out_name);
   ::unlink(err_name);
   return run;

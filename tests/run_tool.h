@@ -10,6 +10,13 @@ struct ToolRun {
   std::string err;
 };
 
-// file_size_limit > 0 runs it as on a nearly full disk: writes past that many bytes fail
-// (with SIGXFSZ ignored, they fail with EFBIG instead of killing the process).
-ToolRun run_tool(const std::vector<std::string>& args, long file_size_limit = 0);
+struct RunLimits {
+  // > 0: runs it as on a nearly full disk: writes past that many bytes fail (with SIGXFSZ
+  // ignored, they fail with EFBIG instead of killing the process).
+  long file_size = 0;
+  long address_space = 0;         // > 0: ulimit -v, in bytes
+  std::vector<std::string> env;   // NAME=value settings added to the environment
+  bool as_nobody = false;         // drops root's privileges first, so that permissions bind
+};
+
+ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits = RunLimits());

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "image/image.h"
 #include "image/picture.h"
 #include "reference/literal.h"
 
@@ -18,21 +17,6 @@ inline literal::Img random_picture(unsigned w, unsigned h, unsigned s, unsigned 
   literal::Img im(w, h, s);
   std::mt19937 rng(seed);
   for (double& v : im.v) v = double(rng() % 256) / 255.0;
-  return im;
-}
-
-// A one-slice image holding these values, as loaded from a file of that many bits.
-inline Image image_of(unsigned w, unsigned h, unsigned s, const std::vector<double>& values,
-                      unsigned bits = 8) {
-  Image im;
-  im.width = w;
-  im.height = h;
-  im.depth = 1;
-  im.spectrum = s;
-  im.bits = bits;
-  im.unit = bits == 16 ? 65535.0 : 255.0;
-  im.values.reset(new double[values.size()]);
-  std::copy(values.begin(), values.end(), im.values.get());
   return im;
 }
 

@@ -1,10 +1,13 @@
 // The command line through the built binary: exact lines, exit statuses, and whether an
 // output file exists afterwards.
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <random>
 
 #include "files.h"
+#include "pictures.h"
 #include "run_tool.h"
 
 namespace {
@@ -174,12 +177,74 @@ TEST_F(Cli, FullDiskKeepsTheOldOutputAndLeavesNoTemporary) {
   write_file(dir / "big.ppm", pnm_bytes(200, 150, 3, noise));
   for (const char* name : {"old.png", "old.ppm", "old.tif", "old.jpg", "old.bmp"}) {
     write_file(dir / name, "old output");
-    const ToolRun run = run_tool({"mean", dir / "big.ppm", dir / name, "5"}, 4096);
+    const ToolRun run = run_tool({"mean", dir / "big.ppm", dir / name, "5"}, RunLimits{4096});
     EXPECT_EQ(0, run.signal) << name;
     EXPECT_EQ(1, run.status) << name;
     EXPECT_EQ(0u, run.err.find("Error: cannot write " + (dir / name))) << run.err;
     EXPECT_EQ("old output", read_file(dir / name)) << name;
     ::unlink((dir / name).c_str());
     EXPECT_EQ(3u, dir.entries().size()) << name;  // in.pgm, in.ppm, big.ppm: no temporary
+  }
+}
+
+TEST_F(Cli, OptionsComeBeforeTheKeyword) {
+  expect_misuse({"--frobnicate", "mean", gray_in(), out(), "31"}, "Warning: Unknown option {--frobnicate}. Try {--help}.");
+  expect_misuse({"--jpeg-quality", "0", "mean", gray_in(), out(), "31"}, "Warning: Illegal value {0} for --jpeg-quality. Try {90}.");
+  expect_misuse({"--tiff-compression", "jpeg", "mean", gray_in(), out(), "31"},
+                "Warning: Illegal value {jpeg} for --tiff-compression. Try {zip}.");
+  expect_misuse({"--jpeg-quality"}, "Warning: Illegal value {} for --jpeg-quality. Try {90}.");
+  // JPEG quality 100 by default; TIFF keeps a TIFF input's lossless compression.
+  ASSERT_EQ(0, run_tool({"mean", rgb_in(), dir / "q100.jpg", "5"}).status);
+  ASSERT_EQ(0, run_tool({"--jpeg-quality", "40", "mean", rgb_in(), dir / "q40.jpg", "5"}).status);
+  EXPECT_LT(read_file(dir / "q40.jpg").size() + 200, read_file(dir / "q100.jpg").size());
+  ASSERT_EQ(0, run_tool({"--tiff-compression", "lzw", "mean", rgb_in(), dir / "lzw.tif", "5"}).status);
+  ASSERT_EQ(0, run_tool({"mean", dir / "lzw.tif", dir / "kept.tif", "5"}).status);
+  ASSERT_EQ(0, run_tool({"mean", rgb_in(), dir / "plain.tif", "5"}).status);
+  EXPECT_EQ("lzw", library_spec(dir / "kept.tif").get_string_attribute("compression"));
+  EXPECT_EQ("none", library_spec(dir / "plain.tif").get_string_attribute("compression"));
+}
+
+TEST_F(Cli, AnOutputThatIsALinkStaysALink) {
+  ::mkdir((dir / "real").c_str(), 0755);
+  write_file(dir / "real/target.pgm", "old");
+  ASSERT_EQ(0, ::symlink("real/target.pgm", out().c_str()));
+  ASSERT_EQ(0, run_tool({"mean", gray_in(), out(), "5"}).status);
+  char target[256] = {};
+  EXPECT_GT(::readlink(out().c_str(), target, sizeof target), 0);
+  EXPECT_EQ("real/target.pgm", std::string(target));
+  EXPECT_EQ(0u, read_file(dir / "real/target.pgm").find("P5\n12 9\n"));
+  EXPECT_EQ(1u, std::vector<std::string>(ScratchFolder::entries_of(dir / "real")).size());
+}
+
+TEST_F(Cli, AnInterruptedRunLeavesNothingBehind) {
+  std::vector<unsigned char> noise(3000 * 2000);
+  std::mt19937 rng(5);
+  for (auto& sample : noise) sample = static_cast<unsigned char>(rng());
+  write_file(dir / "big.pgm", pnm_bytes(3000, 2000, 1, noise));
+  ::mkdir((dir / "out").c_str(), 0755);
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::freopen("/dev/null", "w", stdout);
+      ::execl(KELVANE_BINARY, KELVANE_BINARY, "range", (dir / "big.pgm").c_str(), (dir / "out/o.tif").c_str(), "31",
+              "301", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    // Stop it once it holds a file in the output folder: its output, not yet in place.
+    bool writing = false;
+    for (int i = 0; i < 20000 && !writing; ++i) {
+      ::usleep(1000);
+      for (const std::string& fd : ScratchFolder::entries_of("/proc/" + std::to_string(pid) + "/fd")) {
+        char link[512] = {};
+        const std::string path = "/proc/" + std::to_string(pid) + "/fd/" + fd;
+        if (::readlink(path.c_str(), link, sizeof link - 1) > 0 && std::string(link).find(dir / "out") == 0) writing = true;
+      }
+    }
+    EXPECT_TRUE(writing) << signal;
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status)) << signal;
+    EXPECT_EQ(0u, ScratchFolder::entries_of(dir / "out").size()) << "after signal " << signal;
   }
 }

@@ -1,150 +1,165 @@
-// File formats against the image library itself: the direct PNG and PNM paths must give the
-// values the library gives, and every integer output must carry integer samples.
-#include <tiffio.h>
-
+// Picture files: every sample loads as its code / largest code (floats as they are), outputs
+// get the depth, channels, alpha, metadata and pages the input had, as far as their format
+// holds them.
+#include <cmath>
 #include <random>
 
-#include "CImg.h"
 #include "files.h"
-#include "support.h"
-#include "main/image_file.h"
+#include "files/file_error.h"
+#include "files/page_values.h"
+#include "files/samples.h"
+#include "jobs/level_file.h"
+#include "pictures.h"
 #include "run_tool.h"
+#include "tiff_bytes.h"
 
-using cimg_library::CImg;
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
 
 namespace {
 
-CImg<unsigned short> random_samples(unsigned w, unsigned h, unsigned s, unsigned top, unsigned seed) {
-  CImg<unsigned short> im(w, h, 1, s);
-  std::mt19937 rng(seed);
-  cimg_for(im, p, unsigned short) *p = static_cast<unsigned short>(rng() % (top + 1));
-  return im;
+// Levels a file in process, as the command line would.
+void level(const std::string& keyword, const std::string& in, const std::string& out, std::uint32_t w1,
+           std::uint32_t w2 = 0, const char* method = "y709", bool level_alpha = false) {
+  Leveling leveling;
+  leveling.algorithm = find_algorithm(keyword.c_str());
+  leveling.windows = w2 ? 2 : 1;
+  leveling.window1 = w1;
+  leveling.window2 = w2;
+  leveling.method = find_gray_method(method);
+  leveling.level_alpha = level_alpha;
+  std::unique_ptr<PictureReader> reader = open_picture(in);
+  level_file(*reader, out, leveling, EncodingChoices());
 }
 
-Image unit_image_of(const CImg<double>& values, unsigned bits) {
-  return image_of(values.width(), values.height(), values.spectrum(),
-                  std::vector<double>(values.begin(), values.end()), bits);
+std::vector<std::uint32_t> codes_up_to(std::uint32_t largest, std::size_t n) {
+  std::vector<std::uint32_t> codes(n);
+  for (std::size_t i = 0; i < n; ++i) codes[i] = static_cast<std::uint32_t>((std::uint64_t(largest) * i) / (n - 1));
+  return codes;
 }
+
+ImageSpec spec(int w, int h, int channels, TypeDesc type) { return ImageSpec(w, h, channels, type); }
+
+class Files : public ::testing::Test {
+ protected:
+  ScratchFolder dir;
+};
 
 }  // namespace
 
-TEST(FileFormats, PngLoadsTheLibrarysValues) {
-  ScratchFolder dir;
-  for (unsigned channels : {1u, 2u, 3u, 4u})
-    for (unsigned bytes : {1u, 2u}) {
-      const CImg<unsigned short> samples = random_samples(13, 7, channels, bytes == 1 ? 255 : 65535, channels);
-      const std::string path = dir / "in.png";
-      samples.save_png(path.c_str(), bytes);
-      const Image loaded = load_unit_image(path);
-      const CImg<double> expected = CImg<double>().load_png(path.c_str()) / (bytes == 1 ? 255.0 : 65535.0);
-      ASSERT_EQ(expected.size(), loaded.size()) << channels;
-      EXPECT_EQ(bytes * 8, loaded.bits);
-      for (std::size_t i = 0; i < expected.size(); ++i)
-        ASSERT_EQ(expected[i], loaded.values[i]) << channels << " channels, " << bytes << " bytes, " << i;
+TEST_F(Files, IntegerSamplesLoadAsCodeOverTheLargestCode) {
+  // TIFF of every depth the library reads; the odd ones arrive stretched to 8 or 16 bits.
+  for (unsigned bits : {1u, 2u, 4u, 6u, 8u, 10u, 12u, 14u, 16u, 32u}) {
+    const std::uint32_t largest = static_cast<std::uint32_t>((std::uint64_t(1) << bits) - 1);
+    TiffPage page;
+    page.width = 9;
+    page.bits = static_cast<std::uint16_t>(bits);
+    const std::vector<std::uint32_t> codes = codes_up_to(largest, 9);
+    page.data = packed_codes(codes, 9, bits);
+    write_file(dir / "t.tif", tiff_bytes({page}));
+    const LoadedPage loaded = load_pages(dir / "t.tif")[0];
+    for (std::size_t x = 0; x < 9; ++x) ASSERT_EQ(codes[x] / double(largest), loaded.values[x]) << bits << " bits, " << x;
+  }
+  // PNM by its maxval, binary and text.
+  for (unsigned maxval : {1u, 15u, 255u, 1000u, 1023u, 65535u}) {
+    const std::vector<std::uint32_t> codes = codes_up_to(maxval, 7);
+    std::string binary = "P5\n7 1\n" + std::to_string(maxval) + "\n", text = "P2\n7 1\n" + std::to_string(maxval) + "\n";
+    for (std::uint32_t c : codes) {
+      if (maxval > 255) binary += static_cast<char>(c >> 8);
+      binary += static_cast<char>(c & 0xff);
+      text += std::to_string(c) + " ";
     }
+    for (const std::string& bytes : {binary, text}) {
+      write_file(dir / "m.pgm", bytes);
+      const LoadedPage loaded = load_pages(dir / "m.pgm")[0];
+      for (std::size_t x = 0; x < 7; ++x) ASSERT_EQ(codes[x] / double(maxval), loaded.values[x]) << "maxval " << maxval;
+    }
+  }
+  // PBM: black (1) is 0.
+  write_file(dir / "b.pbm", std::string("P4\n10 1\n\x80\x40", 10));
+  const std::vector<double> bitmap = load_pages(dir / "b.pbm")[0].values;
+  EXPECT_EQ((std::vector<double>{0, 1, 1, 1, 1, 1, 1, 1, 1, 0}), bitmap);
 }
 
-TEST(FileFormats, JpegLoadsTheLibrarysValues) {
-  ScratchFolder dir;
-  for (unsigned channels : {1u, 3u}) {
-    const CImg<unsigned char> samples(random_samples(21, 11, channels, 255, 7 + channels));
-    const std::string path = dir / "in.jpg";
-    samples.save_jpeg(path.c_str(), 80);
-    const Image loaded = load_unit_image(path);
-    const CImg<double> expected = CImg<double>().load_jpeg(path.c_str()) / 255.0;
-    ASSERT_EQ(expected.size(), loaded.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) ASSERT_EQ(expected[i], loaded.values[i]) << i;
+TEST_F(Files, FloatingPointSamplesLoadAsTheyAre) {
+  const std::vector<float> samples = {0.0f, 0.25f, 1.0f, 1.5f, -0.5f, 1000.0f};
+  const std::vector<unsigned char> bytes = as_bytes(samples);
+  write_file(dir / "f.pfm", "Pf\n6 1\n-1.0\n" + std::string(bytes.begin(), bytes.end()));
+  for (const char* name : {"f.pfm", "f.tif", "f.fits", "f.exr"}) {
+    if (name[2] != 'p') write_with_library(dir / name, {spec(6, 1, 1, TypeDesc::FLOAT)}, {bytes});
+    const LoadedPage loaded = load_pages(dir / name)[0];
+    for (std::size_t x = 0; x < 6; ++x) ASSERT_EQ(double(samples[x]), loaded.values[x]) << name;
+  }
+  // A float TIFF comes back as floats, in the same units; a PNG of it holds 16-bit samples.
+  level("mean", dir / "f.tif", dir / "out.tif", 0xffffffffu);
+  EXPECT_EQ(TypeDesc::FLOAT, library_spec(dir / "out.tif").format);
+  EXPECT_NEAR(1000.0, load_pages(dir / "out.tif")[0].values[5], 1e-9);
+}
+
+TEST_F(Files, NonFiniteSamplesAreRefusedAndCounted) {
+  const std::vector<float> samples = {0.5f, NAN, INFINITY, 0.25f};
+  write_with_library(dir / "nan.tif", {spec(4, 1, 1, TypeDesc::FLOAT)}, {as_bytes(samples)});
+  const ToolRun run = run_tool({"mean", dir / "nan.tif", dir / "out.png", "3"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("2 samples are not a finite number")) << run.err;
+}
+
+TEST_F(Files, SavingClampsScalesAndTruncates) {
+  // 0.5 becomes 127.5, truncated to 127; NaN is written as 0.
+  EXPECT_EQ(0.0, saved_sample(std::nan(""), 255.0));
+  const std::vector<double> values = {1.2, -0.1, 0.5, std::nan(""), 1.0, 0.0, 100.0 / 255.0};
+  write_page_values(dir / "out.pgm", integer_layout(7, 1, 1, SampleType::u8, 8), values.data());
+  EXPECT_EQ(std::string("P5\n7 1\n255\n") + std::string("\xff\x00\x7f\x00\xff\x00\x64", 7), read_file(dir / "out.pgm"));
+  // PBM: black below half of 255.
+  const std::vector<double> grays = {0.0, 127.5 / 255, 128.0 / 255, 1.0};
+  write_page_values(dir / "out.pbm", integer_layout(4, 1, 1, SampleType::u8, 8), grays.data());
+  EXPECT_EQ(std::string("P4\n4 1\n\xc0", 8), read_file(dir / "out.pbm"));
+}
+
+TEST_F(Files, EveryOutputExtensionGetsItsDepth) {
+  struct Expected {
+    const char* extension;
+    TypeDesc from8, from16, from_float;
+  };
+  const TypeDesc u8 = TypeDesc::UINT8, u16 = TypeDesc::UINT16, f = TypeDesc::FLOAT;
+  const Expected table[] = {{"png", u8, u16, u16}, {"pgm", u8, u16, u16}, {"ppm", u8, u16, u16}, {"pnm", u8, u16, u16},
+                            {"tif", u8, u16, f},   {"tiff", u8, u16, f},  {"jpg", u8, u8, u8},   {"jpeg", u8, u8, u8},
+                            {"bmp", u8, u8, u8},   {"pfm", f, f, f},      {"exr", f, f, f},      {"fits", f, f, f}};
+  const std::vector<double> values = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0, 0.1, 0.3, 0.5, 0.7, 0.9, 0.95};
+  for (const Expected& e : table) {
+    const std::pair<PageLayout, TypeDesc> inputs[] = {{integer_layout(4, 3, 1, SampleType::u8, 8), e.from8},
+                                                      {integer_layout(4, 3, 1, SampleType::u16, 16), e.from16},
+                                                      {integer_layout(4, 3, 1, SampleType::f32, 32), e.from_float}};
+    for (const auto& input : inputs) {
+      const std::string path = dir / (std::string("out.") + e.extension);
+      write_page_values(path, input.first, values.data());
+      EXPECT_EQ(input.second, library_spec(path).format) << e.extension << " from " << sample_name(input.first.sample);
+    }
+  }
+  // The image library's own formats keep value * 255 whatever the input: a 16-bit PNG through
+  // .cimg and back is the same picture, not a white one.
+  std::vector<std::uint16_t> deep(12);
+  for (std::size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<std::uint16_t>(i * 5000);
+  write_with_library(dir / "deep.png", {spec(4, 3, 1, TypeDesc::UINT16)}, {as_bytes(deep)});
+  for (const char* raw : {"r.cimg", "r.asc"}) {
+    level("mean", dir / "deep.png", dir / raw, 0xffffffffu);
+    level("mean", dir / raw, dir / "back.png", 0xffffffffu);
+    const std::vector<double> back = load_pages(dir / "back.png")[0].values;
+    for (std::size_t i = 0; i < 12; ++i) ASSERT_NEAR(deep[i] / 65535.0, back[i], 2.0 / 255) << raw;
   }
 }
 
-TEST(FileFormats, EightBitOutputsMatchTheLibrarysConversion) {
-  ScratchFolder dir;
-  CImg<double> values(9, 5, 1, 3);
-  std::mt19937 rng(4);
-  cimg_for(values, p, double) *p = double(rng() % 3000) / 2500.0 - 0.1;  // some out of range
-  const Image im = unit_image_of(values, 8);
-  // What the library would store: the scaled, clamped double, converted by the library.
-  CImg<double> scaled = values * 255.0;
-  cimg_for(scaled, p, double) *p = *p > 255.0 ? 255.0 : (*p > 0.0 ? *p : 0.0);
-  // The library would write a TIFF of doubles (127.5 and all); ours holds the integers every
-  // other format gets, which is the library's own conversion to 8-bit samples.
-  const CImg<unsigned char> as_bytes(scaled);
-  for (const char* name : {"out.png", "out.ppm", "out.tif", "out.bmp"}) {
-    save_unit_image(im, dir / name);
-    const std::string expected_path = dir / (std::string("library-") + name);
-    as_bytes.save(expected_path.c_str());
-    const CImg<double> ours(( dir / name).c_str()), theirs(expected_path.c_str());
-    EXPECT_TRUE(ours == theirs) << name;
-  }
-  // PNG and PNM files are byte for byte the ones the library writes.
-  scaled.save_pnm((dir / "library.ppm").c_str());
-  EXPECT_EQ(read_file(dir / "library.ppm"), read_file(dir / "out.ppm"));
-  EXPECT_EQ(read_file(dir / "library-out.png"), read_file(dir / "out.png"));
-}
-
-TEST(FileFormats, IntegerOutputsCarryIntegerSamplesOfTheInputsDepth) {
-  ScratchFolder dir;
-  CImg<double> values(6, 4, 1, 3, 0.25);
-  for (unsigned bits : {8u, 16u}) {
-    const Image im = unit_image_of(values, bits);
-    save_unit_image(im, dir / "o.png");
-    EXPECT_EQ(char(bits), read_file(dir / "o.png")[24]) << "PNG bit depth";
-    save_unit_image(im, dir / "o.ppm");
-    EXPECT_EQ(0u, read_file(dir / "o.ppm").find(bits == 16 ? "P6\n6 4\n65535\n" : "P6\n6 4\n255\n"));
-    save_unit_image(im, dir / "o.tif");
-    TIFF* tiff = TIFFOpen((dir / "o.tif").c_str(), "r");
-    ASSERT_NE(nullptr, tiff);
-    uint16_t tiff_bits = 0, format = 0;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &tiff_bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFClose(tiff);
-    EXPECT_EQ(bits, tiff_bits);
-    EXPECT_EQ(SAMPLEFORMAT_UINT, format);
-    // JPEG and BMP hold 8 bits only.
-    save_unit_image(im, dir / "o.bmp");
-    EXPECT_EQ(24, read_file(dir / "o.bmp")[28]);
-    save_unit_image(im, dir / "o.jpg");
-    const CImg<double> jpeg((dir / "o.jpg").c_str());
-    EXPECT_NEAR(63.75, jpeg.mean(), 1.0);  // lossy, but 8-bit values
-  }
-}
-
-TEST(FileFormats, SixteenBitPicturesRoundTripWithinOneCode) {
-  ScratchFolder dir;
-  CImg<unsigned short> gradient(300, 2, 1, 1);
-  cimg_forXY(gradient, x, y) gradient(x, y) = static_cast<unsigned short>(x * 219 + y);
-  for (const char* name : {"g.png", "g.pgm", "g.tif"}) {
-    gradient.save((dir / name).c_str());
-    const Image im = load_unit_image(dir / name);
-    EXPECT_EQ(16u, im.bits) << name;
-    EXPECT_EQ(gradient(299, 1) / 65535.0, im.values[299 + 300]) << name;  // not / 255
-    save_unit_image(im, dir / (std::string("back-") + name));
-    const CImg<double> back((dir / (std::string("back-") + name)).c_str());
-    for (int x = 0; x < 300; ++x) ASSERT_NEAR(gradient(x, 1), back(x, 1), 1.0) << name << " " << x;
-  }
-}
-
-TEST(FileFormats, MultiPageTiffIsLeveledPageByPage) {
-  ScratchFolder dir;
-  CImg<unsigned char> pages(20, 15, 3, 3);
-  std::mt19937 rng(8);
-  cimg_for(pages, p, unsigned char) *p = static_cast<unsigned char>(rng());
-  pages.save_tiff((dir / "pages.tif").c_str());
-  ASSERT_EQ(0, run_tool({"std_fn", dir / "pages.tif", dir / "out.tif", "5", "y709"}).status);
-  const CImg<double> leveled((dir / "out.tif").c_str());
-  ASSERT_EQ(3, leveled.depth());
-  for (int z = 0; z < 3; ++z) {
-    pages.get_slice(z).save((dir / "page.ppm").c_str());
-    ASSERT_EQ(0, run_tool({"std_fn", dir / "page.ppm", dir / "page-out.ppm", "5", "y709"}).status);
-    EXPECT_TRUE(CImg<double>((dir / "page-out.ppm").c_str()) == leveled.get_slice(z)) << "page " << z;
-  }
-  // Pages without colour: the gray form warns once for the picture and levels every page.
-  pages.get_channel(0).save_tiff((dir / "gray-pages.tif").c_str());
-  const ToolRun gray = run_tool({"mean_fn", dir / "gray-pages.tif", dir / "gray-out.tif", "5", "y709"});
-  EXPECT_EQ(0, gray.status);
-  EXPECT_EQ("Warning: image does not have 3 channels\n", gray.out);
-  // A format holding one page refuses the volume instead of dropping pages.
-  const ToolRun png = run_tool({"mean", dir / "pages.tif", dir / "out.png", "5"});
-  EXPECT_EQ(1, png.status);
-  EXPECT_NE(std::string::npos, png.err.find("3 slices"));
+TEST_F(Files, DeepPnmRoundTrips) {
+  // maxval 1023 loads as code / 1023 and is written with 16-bit samples, which then come back
+  // byte for byte.
+  std::string bytes = "P5\n300 1\n1023\n";
+  for (int x = 0; x < 300; ++x) bytes += std::string{char((x * 3) >> 8), char((x * 3) & 0xff)};
+  write_file(dir / "in.pgm", bytes);
+  const LoadedPage in = load_pages(dir / "in.pgm")[0];
+  write_page_values(dir / "a.pgm", in.layout, in.values.data());
+  EXPECT_EQ(0u, read_file(dir / "a.pgm").find("P5\n300 1\n65535\n"));
+  const LoadedPage a = load_pages(dir / "a.pgm")[0];
+  for (int x = 0; x < 300; ++x) ASSERT_NEAR(x * 3 / 1023.0, a.values[x], 1.0 / 65535) << x;
+  write_page_values(dir / "b.pgm", a.layout, a.values.data());
+  EXPECT_EQ(read_file(dir / "a.pgm"), read_file(dir / "b.pgm"));
 }

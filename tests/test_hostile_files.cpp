@@ -1,20 +1,23 @@
 // Damaged, truncated and hostile input files: each one ends the run with status 1 and one
-// "Error: ..." line naming the file, without a signal, and leaves any existing output alone.
+// "Error: cannot read ..." line naming the file, without a signal, and leaves any existing
+// output alone; sizes are checked against the memory before anything is allocated.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
-#include "CImg.h"
-#include "files.h"
-#include "run_tool.h"
+#include <random>
 
-using cimg_library::CImg;
+#include "files.h"
+#include "pictures.h"
+#include "run_tool.h"
+#include "tiff_bytes.h"
+
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
 
 namespace {
 
-std::string be32(std::uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
+std::string be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
 // A PNG signature and IHDR chunk (with a correct CRC) announcing the given size, no data.
 std::string png_header(std::uint32_t width, std::uint32_t height) {
@@ -25,14 +28,16 @@ std::string png_header(std::uint32_t width, std::uint32_t height) {
 
 class HostileFiles : public ::testing::Test {
  protected:
-  void expect_refused(const std::string& input, const std::string& why) {
+  void expect_refused(const std::string& input, const std::string& why, const std::vector<std::string>& env = {},
+                      const std::string& mentions = "") {
     write_file(out(), "old output");
-    const ToolRun run = run_tool({"mean", input, out(), "31"});
+    const ToolRun run = run_tool({"mean", input, out(), "31"}, RunLimits{0, 0, env});
     EXPECT_EQ(0, run.signal) << why;
     EXPECT_EQ(1, run.status) << why << ": " << run.out << run.err;
     EXPECT_EQ("", run.out) << why;
     EXPECT_EQ(0u, run.err.find("Error: cannot read " + input + ": ")) << why << ": " << run.err;
     EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << why << ": " << run.err;
+    EXPECT_NE(std::string::npos, run.err.find(mentions)) << why << ": " << run.err;
     EXPECT_EQ("old output", read_file(out())) << why;
   }
   std::string out() const { return dir / "out.png"; }
@@ -42,23 +47,32 @@ class HostileFiles : public ::testing::Test {
 }  // namespace
 
 TEST_F(HostileFiles, TruncatedFilesOfEveryFormat) {
-  CImg<unsigned char> picture(64, 48, 1, 3);
-  cimg_forXYC(picture, x, y, c) picture(x, y, c) = static_cast<unsigned char>(x * 3 + y * 5 + c * 70);
-  for (const char* name : {"p.png", "p.jpg", "p.tif", "p.ppm", "p.pgm", "p.bmp"}) {
+  std::vector<unsigned char> picture(64 * 48 * 3);
+  std::mt19937 rng(1);
+  for (auto& s : picture) s = static_cast<unsigned char>(rng() % 64 + (&s - picture.data()) % 192);
+  std::vector<unsigned char> gray(picture.begin(), picture.begin() + 64 * 48);
+  for (const char* name : {"p.png", "p.jpg", "p.tif", "p.ppm", "p.pgm", "p.bmp", "p.exr", "p.cimg", "p.asc"}) {
     const std::string whole_path = dir / (std::string("whole-") + name);
-    (std::string(name) == "p.pgm" ? picture.get_channel(0) : picture).save(whole_path.c_str());
+    const bool one = std::string(name) == "p.pgm";
+    if (std::string(name) == "p.cimg" || std::string(name) == "p.asc")
+      ASSERT_EQ(0, run_tool({"mean", dir / "whole-p.png", whole_path, "-1"}).status);
+    else
+      write_with_library(whole_path, {ImageSpec(64, 48, one ? 1 : 3, TypeDesc::UINT8)}, {one ? gray : picture});
     const std::string whole = read_file(whole_path);
     for (std::size_t cut : {std::size_t(1), std::size_t(9), whole.size() / 3, whole.size() - 7}) {
       const std::string path = dir / name;
       write_file(path, whole.substr(0, cut));
       expect_refused(path, std::string(name) + " cut at " + std::to_string(cut));
     }
-    // The whole file is fine.
     EXPECT_EQ(0, run_tool({"mean", whole_path, dir / "ok.png", "31"}).status) << name;
   }
 }
 
 TEST_F(HostileFiles, WrongOrLyingHeaders) {
+  TiffPage tiny, huge;
+  tiny.data = "x";
+  huge.width = huge.height = 40000;
+  huge.data = "x";
   const std::vector<std::pair<std::string, std::string>> files = {
       {"text.png", "this is a text file\n"},
       {"empty.png", ""},
@@ -68,27 +82,49 @@ TEST_F(HostileFiles, WrongOrLyingHeaders) {
       {"huge.ppm", "P6\n100000 100000\n255\n" + std::string(300, 'x')},
       {"maxval0.pgm", "P5\n2 2\n0\nabcd"},
       {"maxval70000.pgm", "P5\n2 2\n70000\nabcdabcd"},
+      {"over-maxval.pgm", "P2\n2 1\n15\n3 16\n"},
       {"header.pgm", "P5\n2 x\n255\nabcd"},
       {"huge.pfm", "PF\n100000 100000\n-1.0\n" + std::string(64, '\0')},
-      {"short.pfm", "Pf\n10 10\n-1.0\n" + std::string(64, '\0')},
       {"huge-text.pgm", "P2\n60000 60000\n255\n1 2 3\n"},
       {"tiny.bmp", "BM\x10"},
-      {"huge.bmp", "BM" + std::string(16, '\0') + "\xa0\x86\x01\x00" "\xa0\x86\x01\x00" "\x01\x00\x18\x00" + std::string(24, '\0')},
       {"fake.tif", "II*\0garbage that is not an image file directory"},
       {"fake.jpg", "\xff\xd8\xff\xe0 not really a JPEG"},
+      {"huge-second-page.tif", tiff_bytes({tiny, huge})},
+      {"huge.cimg", "1 double little_endian\n30000 30000 1 3\n" + std::string(16, '\0')},
+      {"huge.asc", "30000 30000 1 3\n0 0 0 0\n"},
   };
   for (const auto& file : files) {
     write_file(dir / file.first, file.second);
     expect_refused(dir / file.first, file.first);
   }
+  // Sizes are checked against the memory budget before the decoder allocates anything.
+  expect_refused(dir / "huge-second-page.tif", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "more than the 256 MiB");
+  write_file(dir / "big.cimg", "1 double little_endian\n20000 20000 1 1 #64\n" + std::string(64, '\0'));
+  expect_refused(dir / "big.cimg", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "MiB available");
+}
+
+TEST_F(HostileFiles, TheBudgetFollowsTheAddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer maps far more than any limit";
+#endif
+  // 20000 x 10000 pixels need about 3.4 GB: within this machine's memory, beyond ulimit -v 1 GB.
+  TiffPage big;
+  big.width = 20000;
+  big.height = 10000;
+  write_file(dir / "big.tif", tiff_bytes({big}));
+  write_file(out(), "old output");
+  const ToolRun run = run_tool({"mean", dir / "big.tif", out(), "31"}, RunLimits{0, 1l << 30, {}});
+  EXPECT_EQ(1, run.status) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("MiB available")) << run.err;
 }
 
 TEST_F(HostileFiles, FoldersAndUnreadableInputs) {
   ::mkdir((dir / "folder.png").c_str(), 0755);
   expect_refused(dir / "folder.png", "a folder");
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-  CImg<unsigned char>(4, 4, 1, 1, 7).save((dir / "secret.png").c_str());
+  write_with_library(dir / "secret.png", {ImageSpec(4, 4, 1, TypeDesc::UINT8)}, {std::vector<unsigned char>(16)});
   ::chmod((dir / "secret.png").c_str(), 0);
-  const ToolRun run = run_tool({"mean", dir / "secret.png", out(), "31"});
+  ::chmod(dir.path().c_str(), 0777);
+  const ToolRun run = run_tool({"mean", dir / "secret.png", dir / "o.png", "31"}, RunLimits{0, 0, {}, true});
   EXPECT_EQ(1, run.status);
+  EXPECT_EQ("Error: cannot read " + (dir / "secret.png") + ": Permission denied\n", run.err);
 }

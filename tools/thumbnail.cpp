@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "main/image_file.h"
+#include "files/file_error.h"
+#include "files/page_values.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -13,11 +14,11 @@ int main(int argc, char** argv) {
   }
   const std::size_t factor = std::strtoul(argv[3], nullptr, 10);
   try {
-    const Image in = load_unit_image(argv[1]);
+    std::unique_ptr<PictureReader> input = open_picture(argv[1]);
+    PageLayout layout = input->pages()[0].layout;
+    const Image in = read_page_values(*input, 0);
     if (factor == 0 || in.width < factor || in.height < factor) throw FileError("factor too large");
     Image out = make_image(in.width / factor, in.height / factor, 1, in.spectrum);
-    out.unit = in.unit;
-    out.bits = in.bits;
     for (std::size_t c = 0; c < in.spectrum; ++c)
       for (std::size_t y = 0; y < out.height; ++y)
         for (std::size_t x = 0; x < out.width; ++x) {
@@ -27,7 +28,9 @@ int main(int argc, char** argv) {
               sum += in.values[x * factor + i + in.width * (y * factor + j + in.height * c)];
           out.values[x + out.width * (y + out.height * c)] = sum / double(factor * factor);
         }
-    save_unit_image(out, argv[2]);
+    layout.width = out.width;
+    layout.height = out.height;
+    write_page_values(argv[2], layout, out.values.get());
   } catch (const FileError& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;

@@ -7,8 +7,7 @@
 #include "image/big_allocator.h"
 #include "image/picture.h"
 
-// Frees an image's values the way they were allocated: a mapped block of ours, or new[] by
-// the image library whose buffer was taken over.
+// Frees an image's values the way they were allocated: a mapped block of ours, or new[].
 struct ImageValuesRelease {
   std::size_t mapped_bytes = 0;  // 0: allocated with new[]
   void operator()(double* values) const {
@@ -23,12 +22,6 @@ struct Image {
   std::size_t depth = 0;
   std::size_t spectrum = 0;
   std::unique_ptr<double[], ImageValuesRelease> values;
-  // The sample value that loads as 1.0 and that saving multiplies by: 255 for 8-bit files and
-  // the library's raw formats, the largest code for files with 16-bit samples.
-  double unit = 255.0;
-  // Bits per sample of the file the image came from: 8 or 16, or 0 for floating-point and the
-  // library's raw formats.
-  unsigned bits = 8;
 
   std::size_t size() const { return width * height * depth * spectrum; }
   bool empty() const { return size() == 0; }

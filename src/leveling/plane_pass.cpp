@@ -1,7 +1,5 @@
 #include "leveling/plane_pass.h"
 
-#include <iostream>
-
 #include "gray/color.h"
 
 Picture& level_each_channel(Picture& image, const PlaneLeveler& level) {
@@ -28,6 +26,5 @@ Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLevele
 Picture& level_gray_or_channels(Picture& image, GrayMethod method, bool exactly_three,
                                 const PlaneLeveler& level) {
   if (exactly_three ? image.spectrum == 3 : image.spectrum >= 3) return level_through_gray(image, method, level);
-  std::cout << "Warning: image does not have 3 channels" << std::endl;
   return level_each_channel(image, level);
 }

@@ -41,7 +41,7 @@ Picture& level_through_gray(Picture& image, GrayMethod method, const PlaneLevele
 
 // The gray algorithms need red, green and blue. A picture with them (exactly three channels
 // when `exactly_three`, at least three otherwise) is leveled through its gray; any other is
-// leveled channel by channel with the same plane leveler, as by the plain algorithm, after
-// the line "Warning: image does not have 3 channels".
+// leveled channel by channel with the same plane leveler, as by the plain algorithm (the
+// front end says so: see levels_channel_by_channel).
 Picture& level_gray_or_channels(Picture& image, GrayMethod method, bool exactly_three,
                                 const PlaneLeveler& level);

@@ -1,106 +1,105 @@
-// kelvane {algorithm} {input} {output} {arg}*
+// kelvane [options] {algorithm} {input} {output} {arg}*
 //
-// The run goes straight through: existence test of the input, load, keyword, argument count,
-// gray method, window numbers, leveling, save. A warning ends the run before anything is
-// written; the exit status says whether an output was written (see exit_status.h).
+// The run goes straight through: options, existence test of the input, its header, keyword,
+// argument count, gray method, window numbers, then every page read, leveled and written.
+// A warning ends the run before anything is written; the exit status says whether an output
+// was written (see exit_status.h).
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <exception>
 #include <new>
 #include <string>
 
-#include "main/dispatch.h"
+#include "files/file_error.h"
+#include "jobs/level_file.h"
 #include "main/exit_status.h"
-#include "main/image_file.h"
 #include "main/messages.h"
+#include "main/options.h"
 #include "main/window_arg.h"
 
 namespace {
 
-bool is_option(const char* arg, const char* short_name, const char* long_name) {
-  return std::strcmp(arg, long_name) == 0 || (short_name && std::strcmp(arg, short_name) == 0);
+bool input_missing(const char* path) {
+  struct stat info;
+  return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
-bool input_exists(const char* path) {
-  std::FILE* file = std::fopen(path, "r");
-  if (!file) return false;
-  std::fclose(file);
-  return true;
-}
-
-int run(int argc, char** argv) {
-  const char* keyword = argv[1];
-  const char* input = argv[2];
-  const char* output = argv[3];  // null when argc is 3: read only once the count is accepted
-  if (!input_exists(input)) {
+// words: the keyword, the input, the output and the arguments.
+int run(const Options& options, int count, char** words) {
+  const char* keyword = words[0];
+  const char* input = words[1];
+  if (input_missing(input)) {
     warn_missing_file(input);
     return exit_failure;
   }
-  Image image = load_unit_image(input);
+  // The header only: a mistyped command line is answered before any pixel is decoded.
+  std::unique_ptr<PictureReader> reader = open_picture(input);
 
-  const Algorithm* algorithm = find_algorithm(keyword);
-  if (!algorithm) {
+  Leveling leveling;
+  leveling.algorithm = find_algorithm(keyword);
+  leveling.level_alpha = options.level_alpha;
+  if (!leveling.algorithm) {
     warn_illegal_function(keyword);
     return exit_misuse;
   }
-  const int windows = window_count(*algorithm, argc - 2);
-  if (windows == 0) {
-    warn_parameter_count(keyword, argc - 2);
+  leveling.windows = window_count(*leveling.algorithm, count - 1);
+  if (leveling.windows == 0) {
+    warn_parameter_count(keyword, count - 1);
     return exit_misuse;
   }
-  GrayMethod method = nullptr;
-  if (algorithm->takes_method) {
-    const char* name = argv[argc - 1];
-    method = find_gray_method(name);
-    if (!method) {
+  if (leveling.algorithm->takes_method) {
+    const char* name = words[count - 1];
+    leveling.method = find_gray_method(name);
+    if (!leveling.method) {
       warn_illegal_method(name);
       return exit_misuse;
     }
   }
-  std::uint32_t window[2] = {0, 0};
-  for (int i = 0; i < windows; ++i) {
-    if (!parse_window(argv[4 + i], window[i])) {
-      warn_illegal_window(argv[4 + i]);
+  std::uint32_t* window[2] = {&leveling.window1, &leveling.window2};
+  for (int i = 0; i < leveling.windows; ++i) {
+    if (!parse_window(words[3 + i], *window[i])) {
+      warn_illegal_window(words[3 + i]);
       return exit_misuse;
     }
   }
-
-  if (image.empty()) throw FileError(std::string("cannot level ") + input + ": it holds no pixels");
-  check_output_format(output, image.depth);
-
-  // A volume (a multi-page TIFF, say) is leveled slice by slice, each slice as a picture.
-  Picture picture = image.picture();
-  if (windows == 1) algorithm->one_window(picture, window[0], method);
-  else algorithm->two_windows(picture, window[0], window[1], method);
-  save_unit_image(image, output);
+  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding);
+  if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    print_usage();
-    return exit_ok;
-  }
-  if (is_option(argv[1], "-h", "--help")) {
+  Options options;
+  const int first = parse_options(argc, argv, options);
+  if (first < 0) return exit_misuse;
+  if (options.help) {
     print_help();
     return exit_ok;
   }
-  if (is_option(argv[1], nullptr, "--version")) {
+  if (options.version) {
     print_version();
     return exit_ok;
   }
-  if (argc == 2) {
+  const int count = argc - first;  // the keyword and what follows it
+  if (count < 1) {
+    print_usage();
+    return exit_ok;
+  }
+  if (count == 1) {
     warn_no_input_file();
     return exit_misuse;
   }
   try {
-    return run(argc, argv);
+    return run(options, count, argv + first);
   } catch (const FileError& e) {
     report_error(e.what());
   } catch (const std::bad_alloc&) {
-    report_error(std::string("not enough memory to level ") + argv[2]);
+    report_error(std::string("not enough memory to level ") + argv[first + 1]);
+  } catch (const std::exception& e) {
+    report_error(std::string("cannot level ") + argv[first + 1] + ": " + e.what());
   }
   return exit_failure;
 }

@@ -1,9 +1,13 @@
 #include "main/messages.h"
 
+#include <algorithm>
 #include <iostream>
 
+#include "files/output_format.h"
+#include "files/picture_reader.h"
 #include "gray/gray_methods.h"
-#include "main/dispatch.h"
+#include "leveling/algorithms.h"
+#include "main/options.h"
 
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "unknown"
@@ -15,6 +19,25 @@ void say(const std::string& line) { std::cout << line << std::endl; }
 
 std::string braced(const char* text) { return std::string("{") + text + "}"; }
 
+// Words of a paragraph on lines of at most 88 characters, every line after `first` indented
+// by `indent`.
+void say_wrapped(const std::string& first, const std::string& text, std::size_t indent) {
+  std::string line = first;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(' ', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string word = text.substr(start, end - start);
+    if (line.size() > indent && line.size() + 1 + word.size() > 88) {
+      say(line);
+      line = std::string(indent, ' ');
+    }
+    line += (line.size() > indent && line.back() != ' ' ? " " : "") + word;
+    start = end + 1;
+  }
+  say(line);
+}
+
 }  // namespace
 
 void print_usage() {
@@ -24,6 +47,7 @@ void print_usage() {
 
 void print_help() {
   print_usage();
+  say("kelvane [options] {algorithm} {input} {output} {arg}*");
   say("");
   say("Levels uneven brightness and contrast: every pixel is moved so that the statistics of");
   say("the square window around it take reference values, either the statistics of the whole");
@@ -39,8 +63,10 @@ void print_help() {
   say("The _fn algorithms level one gray channel made from red, green and blue with {method}");
   say("and rescale every channel by corrected gray / gray, keeping hues. A picture without");
   say("three colour channels is leveled channel by channel instead, after a warning.");
-  say("A fourth channel (alpha) is leveled like a colour by the plain algorithms and rescaled");
-  say("by the gray ratio by the _fn algorithms.");
+  say("Alpha (a channel the file marks as such: PNG and TIFF transparency, an A channel) is");
+  say("kept as it is and written back where the output holds it; JPEG, PNM, BMP and HDR");
+  say("outputs get the colour channels only. So an RGBA picture is leveled as RGB by every");
+  say("algorithm, and a gray picture with alpha as gray.");
   say("");
   say("Gray methods:");
   for (const auto& m : gray_methods) {
@@ -53,11 +79,26 @@ void print_help() {
   say("the whole picture. With two windows, the statistics of {window1} are removed and those");
   say("of {window2} imposed. The soft minimum and maximum are power means of order 10.");
   say("");
-  say("Values are scaled to [0,1] on loading (8-bit files by 255, 16-bit files by 65535) and");
-  say("clamped on saving. Formats: PNG, JPEG, TIFF, PNM (pbm/pgm/ppm/pnm), PFM, BMP, .cimg, .asc;");
-  say("the output's format follows its extension, and 16-bit inputs give 16-bit outputs where");
-  say("the format allows. A multi-page TIFF is leveled page by page. An existing output file is");
-  say("replaced only once the new one is completely written.");
+  say("Options (before the algorithm):");
+  for (const auto& o : option_specs) {
+    const std::string head = "  " + std::string(o.name) + (o.alias ? ", " + std::string(o.alias) : "") +
+                             (o.value ? " " + std::string(o.value) : "");
+    say_wrapped(head + std::string(head.size() < 26 ? 26 - head.size() : 1, ' '), o.help, 26);
+  }
+  say("");
+  say("Values: integer samples of b bits load as code / (2^b - 1) (a PNM's as code / maxval),");
+  say("floating-point samples as they are (1.0 is white); results are clamped only when saved");
+  say("as integers. Integer outputs get 8-bit samples for inputs of 8 bits or fewer and 16-bit");
+  say("samples for deeper or floating-point inputs where the format holds them; floating-point");
+  say("inputs stay floating-point in TIFF, and PFM, EXR, HDR and FITS outputs hold the values");
+  say("as they are. .cimg and .asc hold value * 255, whatever the input was.");
+  say("");
+  say_wrapped("Reads:", std::string(readable_formats) + ".", 2);
+  say_wrapped("Writes (by the output's extension):", writable_extensions() + ".", 2);
+  say("Every page of a multi-page file is leveled on its own and written back page by page;");
+  say("colour profile, Exif (with the orientation; pixels are not turned), resolution and");
+  say("comments are carried over where the output holds them. CMYK pictures are read as RGB.");
+  say("An existing output file is replaced only once the new one is completely written.");
   say("");
   say("Exit status: 0 output written (or help shown), 1 input or output trouble,");
   say("2 command line not understood.");
@@ -92,5 +133,15 @@ void warn_illegal_method(const char* name) {
 void warn_illegal_window(const char* text) {
   say("Warning: Illegal window: " + braced(text) + ". Try {31}.");
 }
+
+void warn_unknown_option(const char* option) {
+  say("Warning: Unknown option " + braced(option) + ". Try {--help}.");
+}
+
+void warn_illegal_option_value(const char* option, const char* value, const char* example) {
+  say("Warning: Illegal value " + braced(value) + " for " + option + ". Try " + braced(example) + ".");
+}
+
+void warn_channel_by_channel() { say("Warning: image does not have 3 channels"); }
 
 void report_error(const std::string& message) { std::cerr << "Error: " << message << std::endl; }

@@ -13,5 +13,8 @@ void warn_illegal_function(const char* keyword);
 void warn_parameter_count(const char* keyword, int count);
 void warn_illegal_method(const char* name);
 void warn_illegal_window(const char* text);
+void warn_unknown_option(const char* option);
+void warn_illegal_option_value(const char* option, const char* value, const char* example);
+void warn_channel_by_channel();
 
 void report_error(const std::string& message);

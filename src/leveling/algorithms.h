@@ -1,6 +1,7 @@
 #pragma once
 // The algorithm table: each keyword with its two forms. The command line, the argument-count
 // check and the help text all read it.
+#include <cstddef>
 #include <cstdint>
 
 #include "gray/gray_methods.h"
@@ -12,6 +13,9 @@ constexpr double power_exponent = 10.0;
 struct Algorithm {
   const char* keyword;
   bool takes_method;  // the _fn algorithms: a gray method keyword follows the window numbers
+  // A gray algorithm needs red, green and blue: mean_fn exactly three colour channels, the
+  // others at least three. Other pictures are leveled channel by channel.
+  bool exactly_three;
   const char* matches;  // what is matched to the reference, for the help text
   Picture& (*one_window)(Picture&, std::uint32_t window, GrayMethod);
   Picture& (*two_windows)(Picture&, std::uint32_t window1, std::uint32_t window2, GrayMethod);
@@ -26,3 +30,7 @@ const Algorithm* find_algorithm(const char* keyword);
 // Window numbers the algorithm takes with this many command-line words after the keyword
 // (input, output and the rest): 1 or 2, or 0 when the count is not accepted.
 int window_count(const Algorithm& algorithm, int words_after_keyword);
+
+// True when the algorithm levels a picture of this many colour channels channel by channel
+// instead of through its gray (a gray algorithm on a picture without red, green and blue).
+bool levels_channel_by_channel(const Algorithm& algorithm, std::size_t channels);

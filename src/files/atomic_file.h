@@ -1,0 +1,30 @@
+#pragma once
+// Writing an output so that an existing file is replaced whole or not at all. The bytes go to
+// an unnamed file in the destination's folder (O_TMPFILE), which is given a name only once it
+// is complete and flushed to disk, and then renamed over the destination: a run that ends
+// early, even by SIGKILL, leaves nothing behind. Where the filesystem has no unnamed files, a
+// hidden named one is used, and SIGINT, SIGTERM and SIGHUP remove it before the process ends.
+// An output that is a symbolic link stays one: its target is replaced.
+#include <string>
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(const std::string& output);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // A descriptor open for reading and writing, for the encoder.
+  int fd() const { return fd_; }
+  // A name by which the file can be opened, for encoders that take names only.
+  std::string name() const;
+  // Makes the contents durable and puts the file in place of the output. Throws FileError.
+  void commit();
+
+ private:
+  std::string output_;   // as given, for messages
+  std::string target_;   // the file to replace: the output, or the end of its chain of links
+  std::string named_;    // the hidden name, when the file has one
+  int fd_ = -1;
+  bool committed_ = false;
+};

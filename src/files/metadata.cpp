@@ -1,0 +1,34 @@
+#include "files/metadata.h"
+
+#include <cstring>
+
+namespace {
+
+// Facts about the picture, not about how its file was encoded: those are chosen anew for the
+// output (sample type, compression, alpha, colour model).
+const char* const kept_names[] = {
+    "ICCProfile", "Orientation", "XResolution", "YResolution", "ResolutionUnit", "PixelAspectRatio",
+    "ImageDescription", "Comment", "Artist", "Copyright", "DocumentName", "DateTime", "Keywords",
+    "Make", "Model", "HostComputer", "XMP",
+};
+const char* const kept_prefixes[] = {"Exif:", "GPS:", "IPTC:", "photoshop:", "xmp"};
+
+bool kept(const std::string& name) {
+  for (const char* n : kept_names)
+    if (name == n) return true;
+  for (const char* p : kept_prefixes)
+    if (name.compare(0, std::strlen(p), p) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+Metadata kept_metadata(const OIIO::ImageSpec& spec, bool colours_converted) {
+  Metadata metadata;
+  for (const auto& attribute : spec.extra_attribs) {
+    const std::string name = attribute.name().string();
+    if (!kept(name) || (colours_converted && name == "ICCProfile")) continue;
+    metadata.attributes.push_back(attribute);
+  }
+  return metadata;
+}

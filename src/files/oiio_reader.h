@@ -1,0 +1,12 @@
+#pragma once
+// Pictures read through the image I/O library (OpenImageIO): PNG, JPEG, TIFF, BMP, PFM, FITS,
+// OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, DPX.
+#include <memory>
+#include <string>
+
+#include "files/picture_reader.h"
+
+// Reads the open descriptor `fd` (which the reader then owns) with the library's plug-in of
+// that name; `format` names the format in messages.
+std::unique_ptr<PictureReader> open_with_image_library(const std::string& path, int fd, const char* plugin,
+                                                       const char* format);

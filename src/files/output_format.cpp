@@ -1,0 +1,137 @@
+#include "files/output_format.h"
+
+#include <algorithm>
+
+#include "files/file_error.h"
+
+namespace {
+
+const std::vector<OutputFormat>& formats() {
+  static const std::vector<OutputFormat> table = {
+      {"png", "png", "PNG", 16, false, true, false, {1, 2, 3, 4}},
+      {"jpg", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
+      {"jpeg", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
+      {"jpe", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
+      {"tif", "tiff", "TIFF", 16, true, true, true, {}},
+      {"tiff", "tiff", "TIFF", 16, true, true, true, {}},
+      {"pbm", "pnm", "PBM", 1, false, false, false, {1}},
+      {"pgm", "pnm", "PNM", 16, false, false, false, {1, 3}},
+      {"ppm", "pnm", "PNM", 16, false, false, false, {1, 3}},
+      {"pnm", "pnm", "PNM", 16, false, false, false, {1, 3}},
+      {"pfm", "pnm", "PFM", 0, true, false, false, {1, 3}},
+      {"bmp", "bmp", "BMP", 8, false, false, false, {1, 3}},
+      {"exr", "openexr", "OpenEXR", 0, true, true, true, {}},
+      {"hdr", "hdr", "Radiance HDR", 0, true, false, false, {3}},
+      {"fits", "fits", "FITS", 0, true, false, false, {1, 3}},
+      {"fit", "fits", "FITS", 0, true, false, false, {1, 3}},
+      {"webp", "webp", "WebP", 8, false, true, false, {3, 4}},
+      {"heic", "heif", "HEIF", 8, false, true, false, {3, 4}},
+      {"heif", "heif", "HEIF", 8, false, true, false, {3, 4}},
+      {"jp2", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
+      {"j2k", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
+      {"dpx", "dpx", "DPX", 16, false, true, false, {1, 3, 4}},
+      {"cimg", "cimg", ".cimg", 0, true, true, true, {}},
+      {"cimgz", "cimgz", ".cimgz", 0, true, true, true, {}},
+      {"asc", "asc", ".asc", 0, true, true, true, {}},
+  };
+  return table;
+}
+
+std::string extension_of(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext;
+}
+
+// The image library's own formats, which store the values themselves (times 255).
+bool holds_raw_values(const OutputFormat& format) {
+  const std::string plugin = format.plugin;
+  return plugin == "cimg" || plugin == "cimgz" || plugin == "asc";
+}
+
+// Floating-point formats that hold doubles as well as floats.
+bool holds_doubles(const OutputFormat& format) {
+  const std::string plugin = format.plugin;
+  return plugin == "tiff" || plugin == "fits";
+}
+
+std::string counts_text(const std::vector<std::size_t>& counts) {
+  std::string text;
+  for (std::size_t i = 0; i < counts.size(); ++i)
+    text += (i == 0 ? "" : (i + 1 == counts.size() ? " or " : ", ")) + std::to_string(counts[i]);
+  return text;
+}
+
+}  // namespace
+
+std::string writable_extensions() {
+  std::string list;
+  for (const auto& f : formats()) list += (list.empty() ? "." : ", .") + std::string(f.extension);
+  return list;
+}
+
+const OutputFormat& output_format(const std::string& path) {
+  const std::string ext = extension_of(path);
+  for (const auto& format : formats())
+    if (ext == format.extension) return format;
+  throw write_error(path, (ext.empty() ? std::string("no extension to choose a picture format by")
+                                       : "unknown picture format '." + ext + "'") +
+                              " (use " + writable_extensions() + ")");
+}
+
+std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string& path,
+                                  const std::vector<PageInfo>& pages) {
+  if (pages.size() > 1 && !format.pages)
+    throw write_error(path, "the picture has " + std::to_string(pages.size()) + " pages and ." +
+                                extension_of(path) + " holds one (use .tif, .exr or .cimg)");
+  const bool raw = holds_raw_values(format);
+  std::vector<PagePlan> plans;
+  for (const PageInfo& page : pages) {
+    const PageLayout& in = page.layout;
+    PagePlan plan;
+    plan.width = in.width;
+    plan.height = in.height;
+    // The picture's values keep their colour channels first and alpha last.
+    const std::size_t colours = in.colour_channels();
+    for (std::size_t c = 0; c < colours; ++c) plan.store.channels.push_back(c);
+    if (in.alpha >= 0 && format.alpha) {
+      plan.alpha = static_cast<int>(colours);
+      plan.store.channels.push_back(colours);
+    }
+    const std::size_t n = plan.store.channels.size();
+    if (!format.channel_counts.empty() &&
+        std::find(format.channel_counts.begin(), format.channel_counts.end(), n) == format.channel_counts.end())
+      throw write_error(path, "." + extension_of(path) + " holds " + counts_text(format.channel_counts) +
+                                  (format.channel_counts == std::vector<std::size_t>{1} ? " channel" : " channels") +
+                                  ", and this picture has " + std::to_string(n) +
+                                  (in.alpha >= 0 && !format.alpha ? " besides alpha" : ""));
+    if (raw) {
+      plan.store.sample = SampleType::f64;
+      plan.store.unit = 255.0;
+      plan.bits = 64;
+    } else if (format.integer_bits == 0 || (format.floats && is_floating(in.sample))) {
+      plan.store.sample = in.sample == SampleType::f64 && holds_doubles(format) ? SampleType::f64 : SampleType::f32;
+      plan.store.unit = 1.0;
+      plan.bits = plan.store.sample == SampleType::f64 ? 64 : 32;
+    } else if (format.integer_bits == 1) {
+      plan.store.sample = SampleType::u8;
+      plan.store.unit = 255.0;
+      plan.bits = 1;
+    } else {
+      const bool deep = is_floating(in.sample) || in.bits > 8;
+      plan.bits = deep && format.integer_bits >= 16 ? 16 : 8;
+      plan.store.sample = plan.bits == 16 ? SampleType::u16 : SampleType::u8;
+      plan.store.unit = plan.bits == 16 ? 65535.0 : 255.0;
+    }
+    plans.push_back(plan);
+  }
+  if (raw && pages.size() > 1)
+    for (const PagePlan& p : plans)
+      if (p.width != plans[0].width || p.height != plans[0].height || p.store.channels.size() != plans[0].store.channels.size())
+        throw write_error(path, "its pages differ in size or channels, and ." + extension_of(path) +
+                                    " holds pages of one size (use .tif or .exr)");
+  return plans;
+}

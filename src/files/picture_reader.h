@@ -1,0 +1,45 @@
+#pragma once
+// Reading picture files page by page and row by row, each sample in the file's own type.
+// Opening reads the headers of every page and nothing more, so the size of each page is known
+// (and checked against the memory) before any pixel is decoded.
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "files/page_layout.h"
+
+struct Metadata;
+
+struct PageInfo {
+  PageLayout layout;
+  std::shared_ptr<const Metadata> metadata;  // null where the format carries none
+  std::string compression;                   // the file's compression, as the image library names it
+};
+
+class PictureReader {
+ public:
+  virtual ~PictureReader() = default;
+  const std::string& path() const { return path_; }
+  // The file's format, as the help text names it ("PNG", "TIFF", ...).
+  const std::string& format() const { return format_; }
+  const std::vector<PageInfo>& pages() const { return pages_; }
+
+  // Rows [y, y + count) of a page as interleaved samples of the page's type, into `rows`
+  // (count * row_bytes bytes). Throws FileError when the file is damaged or truncated.
+  virtual void read_rows(std::size_t page, std::size_t y, std::size_t count, void* rows) = 0;
+
+ protected:
+  PictureReader(std::string path, std::string format) : path_(std::move(path)), format_(std::move(format)) {}
+  std::string path_;
+  std::string format_;
+  std::vector<PageInfo> pages_;
+};
+
+// Opens a picture of any format kelvane reads, chosen by the file's first bytes (by the name
+// only for the image library's own .cimg and .asc, which have no signature). Throws
+// FileError for anything else: a folder, an empty file, an unknown or damaged format.
+std::unique_ptr<PictureReader> open_picture(const std::string& path);
+
+// The formats open_picture reads, for messages and help.
+extern const char* const readable_formats;

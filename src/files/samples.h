@@ -1,0 +1,31 @@
+#pragma once
+// Converting between stored samples and the values the algorithms work on.
+#include <cstddef>
+#include <vector>
+
+#include "files/page_layout.h"
+
+// What saving stores for a value in integer samples whose largest code is `unit`: v * unit,
+// clamped to [0, unit], NaN as 0; converted to the sample type it is truncated toward zero.
+inline double saved_sample(double v, double unit) {
+  const double scaled = v * unit;
+  return scaled > unit ? unit : (scaled > 0.0 ? scaled : 0.0);
+}
+
+// One row of interleaved samples into planar values: value channel c of pixel x goes to
+// out[c * channel_stride + x]. The value channels are the colour channels in their order,
+// then alpha, wherever the file keeps it.
+void values_from_samples(const void* row, const PageLayout& layout, double* out,
+                         std::size_t channel_stride);
+
+// How values are stored in an output: the channels written, in order, and their sample type.
+struct SampleStore {
+  std::vector<std::size_t> channels;  // channels of the values, in the order they are written
+  SampleType sample = SampleType::u8;
+  double unit = 255.0;  // largest integer code; unused for floating-point samples
+};
+
+// One row of planar values (channel c of pixel x at in[c * channel_stride + x]) into
+// interleaved samples of `width` pixels.
+void samples_from_values(const double* in, std::size_t channel_stride, std::size_t width,
+                         const SampleStore& store, void* row);

@@ -1,0 +1,63 @@
+#include "main/options.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "main/messages.h"
+
+namespace {
+
+// A whole number in [low, high], or false.
+bool whole_number(const char* text, long low, long high, int& value) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < low || n > high) return false;
+  value = static_cast<int>(n);
+  return true;
+}
+
+bool one_of(const char* text, std::initializer_list<const char*> choices) {
+  for (const char* c : choices)
+    if (std::strcmp(text, c) == 0) return true;
+  return false;
+}
+
+}  // namespace
+
+const std::vector<OptionSpec> option_specs = {
+    {"--level-alpha", nullptr, nullptr, nullptr,
+     "level an alpha channel like a colour (and rescale it by the gray ratio in the _fn "
+     "algorithms) instead of keeping it as it is",
+     [](Options& o, const char*) { return o.level_alpha = true; }},
+    {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs, 1 to 100 (default 100)",
+     [](Options& o, const char* v) { return whole_number(v, 1, 100, o.encoding.jpeg_quality); }},
+    {"--tiff-compression", nullptr, "NAME", "zip",
+     "compression of TIFF outputs: none, lzw, zip or packbits (default: the input TIFF's own "
+     "lossless compression, none for other inputs)",
+     [](Options& o, const char* v) {
+       o.encoding.tiff_compression = v;
+       return one_of(v, {"none", "lzw", "zip", "packbits"});
+     }},
+    {"--help", "-h", nullptr, nullptr, "this text", [](Options& o, const char*) { return o.help = true; }},
+    {"--version", nullptr, nullptr, nullptr, "the version", [](Options& o, const char*) { return o.version = true; }},
+};
+
+int parse_options(int argc, char** argv, Options& options) {
+  int i = 1;
+  for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& s : option_specs)
+      if (std::strcmp(argv[i], s.name) == 0 || (s.alias && std::strcmp(argv[i], s.alias) == 0)) spec = &s;
+    if (!spec) {
+      warn_unknown_option(argv[i]);
+      return -1;
+    }
+    const char* value = spec->value && i + 1 < argc ? argv[++i] : "";
+    if ((spec->value && value[0] == '\0') || !spec->apply(options, value)) {
+      warn_illegal_option_value(spec->name, value, spec->example);
+      return -1;
+    }
+  }
+  return i;
+}

@@ -1,0 +1,257 @@
+// What a picture file says besides its samples: alpha, colour model, metadata, pages and the
+// layout of TIFF files, carried from the input to the output.
+#include <zlib.h>
+
+#include <random>
+
+#include "files.h"
+#include "files/file_error.h"
+#include "files/page_values.h"
+#include "jobs/level_file.h"
+#include "pictures.h"
+#include "run_tool.h"
+#include "tiff_bytes.h"
+
+using OIIO::ImageSpec;
+using OIIO::TypeDesc;
+
+namespace {
+
+void level(const std::string& keyword, const std::string& in, const std::string& out, std::uint32_t window,
+           bool level_alpha = false) {
+  Leveling leveling;
+  leveling.algorithm = find_algorithm(keyword.c_str());
+  leveling.window1 = window;
+  leveling.method = find_gray_method("y709");
+  leveling.level_alpha = level_alpha;
+  std::unique_ptr<PictureReader> reader = open_picture(in);
+  level_file(*reader, out, leveling, EncodingChoices());
+}
+
+std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
+  std::vector<unsigned char> bytes(n);
+  std::mt19937 rng(seed);
+  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
+  return bytes;
+}
+
+// Samples as the library writes them: alpha unassociated, as PNG stores it.
+ImageSpec spec(int w, int h, int channels, TypeDesc type = TypeDesc::UINT8) {
+  ImageSpec s(w, h, channels, type);
+  s.attribute("oiio:UnassociatedAlpha", 1);
+  return s;
+}
+
+// One channel of interleaved samples.
+std::vector<unsigned char> channel(const std::vector<unsigned char>& samples, int channels, int c) {
+  std::vector<unsigned char> out;
+  for (std::size_t i = c; i < samples.size(); i += channels) out.push_back(samples[i]);
+  return out;
+}
+
+// The samples of a file as stored, alpha not multiplied in.
+std::vector<unsigned char> samples_of(const std::string& path) {
+  ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  std::vector<unsigned char> samples(in->spec().image_pixels() * in->spec().nchannels);
+  in->read_image(0, 0, 0, in->spec().nchannels, TypeDesc::UINT8, samples.data());
+  return samples;
+}
+
+std::string chunk(const std::string& type, const std::string& body) {
+  const std::string data = type + body;
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+  const auto be = [](std::uint32_t v) { return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; };
+  return be(static_cast<std::uint32_t>(body.size())) + data + be(static_cast<std::uint32_t>(crc));
+}
+
+// An 8 x 2 palette PNG whose second palette entry is fully transparent.
+std::string palette_png() {
+  const std::string rows = std::string("\0\0\1\2\0\1\2\0\1", 9) + std::string("\0\2\2\2\2\0\0\0\0", 9);
+  std::string packed(compressBound(rows.size()), '\0');
+  uLongf size = packed.size();
+  compress(reinterpret_cast<Bytef*>(&packed[0]), &size, reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+  packed.resize(size);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", std::string("\0\0\0\x08\0\0\0\x02\x08\x03\0\0\0", 13)) +
+         chunk("PLTE", std::string("\xc0\x20\x20\x20\xa0\x20\x20\x20\xc0", 9)) + chunk("tRNS", std::string("\xff\x00", 2)) +
+         chunk("IDAT", packed) + chunk("IEND", "");
+}
+
+class Contents : public ::testing::Test {
+ protected:
+  ScratchFolder dir;
+};
+
+}  // namespace
+
+TEST_F(Contents, AlphaIsKeptAndTheColoursLeveledWithoutIt) {
+  const std::vector<unsigned char> rgba = random_bytes(20 * 15 * 4, 1);
+  std::vector<unsigned char> rgb;
+  for (std::size_t i = 0; i < rgba.size(); ++i)
+    if (i % 4 != 3) rgb.push_back(rgba[i]);
+  write_with_library(dir / "rgba.png", {spec(20, 15, 4)}, {rgba});
+  write_with_library(dir / "rgb.png", {spec(20, 15, 3)}, {rgb});
+  for (const Algorithm& a : algorithms) {
+    level(a.keyword, dir / "rgba.png", dir / "out-rgba.png", 7);
+    level(a.keyword, dir / "rgb.png", dir / "out-rgb.png", 7);
+    const std::vector<unsigned char> out = samples_of(dir / "out-rgba.png"), expected = samples_of(dir / "out-rgb.png");
+    EXPECT_EQ(channel(rgba, 4, 3), channel(out, 4, 3)) << a.keyword << ": alpha changed";
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(channel(expected, 3, c), channel(out, 4, c)) << a.keyword << " channel " << c;
+  }
+  // The former treatment on request: alpha rescaled by the gray ratio.
+  level("std_fn", dir / "rgba.png", dir / "out.png", 7, true);
+  EXPECT_NE(channel(rgba, 4, 3), channel(samples_of(dir / "out.png"), 4, 3));
+  // A palette PNG with a transparent entry: opaque pixels stay opaque.
+  write_file(dir / "palette.png", palette_png());
+  level("std", dir / "palette.png", dir / "out.png", 31);
+  EXPECT_EQ(std::vector<unsigned char>({255, 0, 255, 255, 0, 255, 255, 0, 255, 255, 255, 255, 255, 255, 255, 255}),
+            channel(samples_of(dir / "out.png"), 4, 3));
+}
+
+TEST_F(Contents, OutputsWithoutAlphaGetTheColoursOnly) {
+  write_with_library(dir / "rgba.png", {spec(6, 4, 4)}, {random_bytes(6 * 4 * 4, 2)});
+  write_with_library(dir / "ga.png", {spec(6, 4, 2)}, {random_bytes(6 * 4 * 2, 3)});
+  const std::pair<const char*, int> outputs[] = {{"jpg", 3}, {"ppm", 3}, {"bmp", 3}, {"png", 4}, {"tif", 4}};
+  for (const auto& o : outputs) {
+    const std::string out = dir / (std::string("out.") + o.first);
+    level("mean", dir / "rgba.png", out, 3);
+    EXPECT_EQ(o.second, library_spec(out).nchannels) << o.first;
+    EXPECT_EQ(o.second == 4 ? 3 : -1, library_spec(out).alpha_channel) << o.first;
+    EXPECT_EQ("", library_spec(out).get_string_attribute("jpeg:ColorSpace")) << "not CMYK";
+    level("mean", dir / "ga.png", out, 3);
+    EXPECT_EQ(o.second == 4 ? 2 : 1, library_spec(out).nchannels) << "gray + alpha to " << o.first;
+  }
+}
+
+TEST_F(Contents, ColourModelsBecomeRgbOrAreRefused) {
+  // A four-channel JPEG is CMYK; it loads as the RGB a viewer shows.
+  write_with_library(dir / "cmyk.jpg", {ImageSpec(8, 4, 4, TypeDesc::UINT8)}, {random_bytes(8 * 4 * 4, 4)});
+  const LoadedPage page = load_pages(dir / "cmyk.jpg")[0];
+  ASSERT_EQ(3u, page.layout.channels);
+  const std::vector<unsigned char> shown = samples_of(dir / "cmyk.jpg");
+  for (std::size_t i = 0; i < 32; ++i)
+    for (int c = 0; c < 3; ++c) ASSERT_EQ(shown[3 * i + c] / 255.0, page.values[i + 32 * c]) << i;
+  // Min-is-white loads as a positive; L*a*b* is refused by name.
+  TiffPage white;
+  white.width = 2;
+  white.photometric = 0;
+  white.data = std::string("\x00\xff", 2);
+  write_file(dir / "white.tif", tiff_bytes({white}));
+  EXPECT_EQ((std::vector<double>{1.0, 0.0}), load_pages(dir / "white.tif")[0].values);
+  TiffPage lab = white;
+  lab.samples = 3;
+  lab.photometric = 8;
+  lab.data = std::string(6, '\x40');
+  write_file(dir / "lab.tif", tiff_bytes({lab}));
+  EXPECT_THROW(
+      {
+        try {
+          load_pages(dir / "lab.tif");
+        } catch (const FileError& e) {
+          EXPECT_NE(std::string::npos, std::string(e.what()).find("CIELAB")) << e.what();
+          throw;
+        }
+      },
+      FileError);
+}
+
+// The smallest RGB display profile libpng accepts: a header and no tags.
+std::vector<unsigned char> icc_profile() {
+  std::vector<unsigned char> p(132, 0);
+  const auto put = [&](std::size_t at, const char* four) { std::memcpy(&p[at], four, 4); };
+  p[3] = 132;                                // size
+  p[8] = 4, p[9] = 0x20;                     // version 4.2
+  put(12, "mntr"), put(16, "RGB "), put(20, "XYZ "), put(36, "acsp");
+  const unsigned char d50[12] = {0, 0, 0xf6, 0xd6, 0, 1, 0, 0, 0, 0, 0xd3, 0x2d};
+  std::memcpy(&p[68], d50, 12);
+  return p;
+}
+
+TEST_F(Contents, MetadataTravelsToEveryFormatThatHoldsIt) {
+  ImageSpec with(16, 8, 3, TypeDesc::UINT8);
+  const std::vector<unsigned char> profile = icc_profile();
+  with.attribute("ICCProfile", TypeDesc(TypeDesc::UINT8, profile.size()), profile.data());
+  with.attribute("Orientation", 6);
+  with.attribute("XResolution", 300.0f);
+  with.attribute("YResolution", 300.0f);
+  with.attribute("ResolutionUnit", "in");
+  with.attribute("ImageDescription", "page 12");
+  write_with_library(dir / "in.tif", {with}, {random_bytes(16 * 8 * 3, 6)});
+  // PNG as the image library writes it holds neither the orientation nor a profile it reads back.
+  for (const char* name : {"out.tif", "out.jpg", "out.png"}) {
+    level("mean", dir / "in.tif", dir / name, 5);
+    const ImageSpec out = library_spec(dir / name);
+    const bool png = name[4] == 'p';
+    EXPECT_EQ(png ? 0 : 6, out.get_int_attribute("Orientation")) << name;
+    EXPECT_NEAR(300.0f, out.get_float_attribute("XResolution"), 0.01) << name;  // PNG holds dots per metre
+    EXPECT_EQ("page 12", out.get_string_attribute("ImageDescription")) << name;
+    if (png) continue;
+    const OIIO::ParamValue* icc = out.find_attribute("ICCProfile");
+    ASSERT_NE(nullptr, icc) << name;
+    EXPECT_EQ(0, std::memcmp(profile.data(), icc->data(), profile.size())) << name;
+  }
+}
+
+TEST_F(Contents, PagesKeepTheirOwnSizeChannelsAndDepth) {
+  ImageSpec colour(6, 4, 3, TypeDesc::UINT8), gray(3, 5, 1, TypeDesc::UINT16);
+  const std::vector<unsigned char> first = random_bytes(6 * 4 * 3, 7), second = random_bytes(3 * 5 * 2, 8);
+  write_with_library(dir / "pages.tif", {colour, gray}, {first, second});
+  level("std_fn", dir / "pages.tif", dir / "out.tif", 3);
+  write_with_library(dir / "second.tif", {gray}, {second});
+  level("std_fn", dir / "second.tif", dir / "second-out.tif", 3);
+  const std::vector<LoadedPage> pages = load_pages(dir / "out.tif");
+  ASSERT_EQ(2u, pages.size());
+  EXPECT_EQ(6u, pages[0].layout.width);
+  EXPECT_EQ(3u, pages[0].layout.channels);
+  EXPECT_EQ(3u, pages[1].layout.width);
+  EXPECT_EQ(5u, pages[1].layout.height);
+  EXPECT_EQ(SampleType::u16, pages[1].layout.sample);
+  EXPECT_EQ(load_pages(dir / "second-out.tif")[0].values, pages[1].values);
+  // A format of one page refuses them rather than dropping any.
+  EXPECT_THROW(level("mean", dir / "pages.tif", dir / "out.png", 3), FileError);
+}
+
+TEST_F(Contents, TiffLayoutsAndTags) {
+  // The directory before the pixel data, and an orientation that is kept, pixels unturned.
+  TiffPage page;
+  page.width = 3;
+  page.height = 2;
+  page.orientation = 3;
+  page.data = std::string("\x10\x20\x30\x40\x50\x60", 6);
+  write_file(dir / "first.tif", tiff_bytes({page}, true));
+  EXPECT_EQ((std::vector<double>{16 / 255.0, 32 / 255.0, 48 / 255.0, 64 / 255.0, 80 / 255.0, 96 / 255.0}),
+            load_pages(dir / "first.tif")[0].values);
+  level("mean", dir / "first.tif", dir / "out.tif", 0xffffffffu);
+  EXPECT_EQ(3, library_spec(dir / "out.tif").get_int_attribute("Orientation"));
+  // Two and four channels carry their ExtraSamples: alpha where the input had alpha.
+  struct Case {
+    int channels;
+    std::vector<std::uint16_t> extra;
+    std::uint32_t photometric, written_extra;
+  };
+  for (const Case& c : {Case{2, {2}, 1, 2}, Case{4, {2}, 2, 2}, Case{2, {0}, 1, 0}, Case{4, {0}, 2, 0}}) {
+    TiffPage in;
+    in.samples = static_cast<std::uint16_t>(c.channels);
+    in.photometric = c.channels == 4 ? 2 : 1;
+    in.extra_samples = c.extra;
+    in.data = std::string(c.channels, '\x80');
+    write_file(dir / "in.tif", tiff_bytes({in}));
+    level("mean", dir / "in.tif", dir / "out.tif", 3);
+    const std::string out = read_file(dir / "out.tif");
+    EXPECT_EQ(std::vector<std::uint32_t>{c.photometric}, tiff_tag(out, 262)) << c.channels;
+    EXPECT_EQ(std::vector<std::uint32_t>{c.written_extra}, tiff_tag(out, 338)) << c.channels << " " << c.extra[0];
+  }
+  // BigTIFF and 16-bit BMP are pictures like any other.
+  ImageSpec big(4, 2, 1, TypeDesc::UINT8);
+  big.attribute("tiff:bigtiff", 1);
+  write_with_library(dir / "big.tif", {big}, {random_bytes(8, 9)});
+  EXPECT_EQ(8u, load_pages(dir / "big.tif")[0].values.size());
+  // 2 x 1, 5-6-5 bits: (31, 63, 31) and (1, 2, 3).
+  std::string bmp = std::string("BM", 2) + std::string("\x46\0\0\0\0\0\0\0\x42\0\0\0", 12) +
+                    std::string("\x28\0\0\0\x02\0\0\0\x01\0\0\0\x01\0\x10\0\x03\0\0\0\x04\0\0\0", 24) +
+                    std::string(16, '\0') + std::string("\x00\xf8\0\0\xe0\x07\0\0\x1f\0\0\0", 12) +
+                    std::string("\xff\xff\x43\x08", 4);
+  write_file(dir / "565.bmp", bmp);
+  EXPECT_EQ((std::vector<double>{1.0, 1 / 31.0, 1.0, 2 / 63.0, 1.0, 3 / 31.0}), load_pages(dir / "565.bmp")[0].values);
+}
