@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "files/file_error.h"
+#include "files/header_sizes.h"
 #include "files/file_proxy.h"
 #include "files/metadata.h"
 #include "files/png_chunks.h"
@@ -143,6 +144,8 @@ class LibraryReader final : public PictureReader {
   LibraryReader(const std::string& path, int fd, const char* plugin, const char* format)
       : PictureReader(path, format), fd_(fd), plugin_(plugin), proxy_(fd, path, OIIO::Filesystem::IOProxy::Read) {
     if (plugin_ == "png") check_png_chunks(fd_, path);
+    if (plugin_ == "openexr") check_exr_header(fd_, path);
+    if (plugin_ == "webp") check_webp_header(fd_, path);
     input_ = ImageInput::create(plugin_);
     if (!input_) throw read_error(path, std::string("this build cannot read ") + format + " files");
     ImageSpec config;

@@ -1,6 +1,6 @@
 #pragma once
 // Pictures read through the image I/O library (OpenImageIO): PNG, JPEG, TIFF, BMP, PFM, FITS,
-// OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, DPX.
+// OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000.
 #include <memory>
 #include <string>
 

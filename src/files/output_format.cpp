@@ -29,7 +29,6 @@ const std::vector<OutputFormat>& formats() {
       {"heif", "heif", "HEIF", 8, false, true, false, {3, 4}},
       {"jp2", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
       {"j2k", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
-      {"dpx", "dpx", "DPX", 16, false, true, false, {1, 3, 4}},
       {"cimg", "cimg", ".cimg", 0, true, true, true, {}},
       {"cimgz", "cimgz", ".cimgz", 0, true, true, true, {}},
       {"asc", "asc", ".asc", 0, true, true, true, {}},

@@ -13,7 +13,7 @@
 #include "files/pnm_reader.h"
 
 const char* const readable_formats =
-    "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, DPX, .cimg, .asc";
+    "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, .cimg, .asc";
 
 namespace {
 
@@ -55,8 +55,6 @@ const Signature signatures[] = {
     {"ftypavif", 4, 8, "heif", "HEIF"},
     {"\0\0\0\x0cjP  \r\n\x87\n", 0, 12, "jpeg2000", "JPEG 2000"},
     {"\xff\x4f\xff\x51", 0, 4, "jpeg2000", "JPEG 2000"},
-    {"SDPX", 0, 4, "dpx", "DPX"},
-    {"XPDS", 0, 4, "dpx", "DPX"},
 };
 
 // Closes the descriptor unless a reader took it.

@@ -29,6 +29,11 @@ class BlockCache {
       }
     return nullptr;
   }
+  void release() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const auto& block : blocks_) ::munmap(block.first, block.second);
+    blocks_.clear();
+  }
   bool keep(void* block, std::size_t size) {
     std::lock_guard<std::mutex> hold(lock_);
     if (blocks_.size() >= capacity) return false;
@@ -74,3 +79,5 @@ void unmap_big_block(void* block, std::size_t bytes) {
   if (bytes < mapping_threshold) std::free(block);
   else if (!cache().keep(block, mapped_size(bytes))) ::munmap(block, mapped_size(bytes));
 }
+
+void release_kept_blocks() { cache().release(); }

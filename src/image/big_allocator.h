@@ -12,6 +12,10 @@
 void* map_big_block(std::size_t bytes);
 void unmap_big_block(void* block, std::size_t bytes);
 
+// Returns the blocks kept for reuse to the system: at the end of every call that levels a
+// picture, so that nothing picture-sized outlives it.
+void release_kept_blocks();
+
 template <class T>
 struct BigAllocator {
   static_assert(std::is_trivial<T>::value, "blocks hold plain numbers");

@@ -3,6 +3,7 @@
 #include "files/file_error.h"
 #include "files/memory_budget.h"
 #include "files/page_values.h"
+#include "image/big_allocator.h"
 #include "image/image.h"
 
 namespace {
@@ -34,6 +35,10 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
   const std::vector<PagePlan> plans = plan_output(format, output, pages);
 
   LevelingReport report;
+  // Blocks kept for reuse between the channels of a page go back to the system at the end.
+  struct ReleaseKeptBlocks {
+    ~ReleaseKeptBlocks() { release_kept_blocks(); }
+  } release;
   std::unique_ptr<PictureWriter> writer = create_picture(output, format, plans, pages, choices);
   for (std::size_t p = 0; p < pages.size(); ++p) {
     const PageLayout& layout = pages[p].layout;
