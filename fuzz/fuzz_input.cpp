@@ -47,7 +47,7 @@ void level_fuzz_input(const std::uint8_t* data, std::size_t size) {
   leveling.level_alpha = (choice >> 4) & 1;
   try {
     std::unique_ptr<PictureReader> reader = open_picture(input);
-    level_file(*reader, output, leveling, EncodingChoices());
+    level_file(*reader, output, leveling, EncodingChoices(), StreamSettings());
   } catch (const FileError&) {
   }
   ::unlink(input.c_str());

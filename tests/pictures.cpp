@@ -9,8 +9,7 @@ std::vector<LoadedPage> load_pages(const std::string& path) {
   std::unique_ptr<PictureReader> reader = open_picture(path);
   std::vector<LoadedPage> pages;
   for (std::size_t p = 0; p < reader->pages().size(); ++p) {
-    const Image image = read_page_values(*reader, p);
-    pages.push_back({reader->pages()[p].layout, std::vector<double>(image.values.get(), image.values.get() + image.size())});
+    pages.push_back({reader->pages()[p].layout, read_page_values(*reader, p)});
   }
   return pages;
 }

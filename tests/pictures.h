@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "files/page_layout.h"
+#include "image/page_layout.h"
 
 struct LoadedPage {
   PageLayout layout;

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "image/picture.h"
 #include "reference/literal.h"
 
 // Values k/255 as loaded from an 8-bit file, from a fixed seed.
@@ -18,11 +17,6 @@ inline literal::Img random_picture(unsigned w, unsigned h, unsigned s, unsigned 
   std::mt19937 rng(seed);
   for (double& v : im.v) v = double(rng() % 256) / 255.0;
   return im;
-}
-
-// The tool's view of a reference image: both share the same values.
-inline Picture picture_of(literal::Img& im) {
-  return Picture{im.v.data(), im.w, im.h, im.s, std::size_t(im.w) * im.h};
 }
 
 inline std::uint64_t bits(double v) {

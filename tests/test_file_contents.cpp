@@ -25,7 +25,7 @@ void level(const std::string& keyword, const std::string& in, const std::string&
   leveling.method = find_gray_method("y709");
   leveling.level_alpha = level_alpha;
   std::unique_ptr<PictureReader> reader = open_picture(in);
-  level_file(*reader, out, leveling, EncodingChoices());
+  level_file(*reader, out, leveling, EncodingChoices(), StreamSettings{2});
 }
 
 std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {

@@ -7,7 +7,7 @@
 #include "files.h"
 #include "files/file_error.h"
 #include "files/page_values.h"
-#include "files/samples.h"
+#include "image/samples.h"
 #include "jobs/level_file.h"
 #include "pictures.h"
 #include "run_tool.h"
@@ -29,7 +29,7 @@ void level(const std::string& keyword, const std::string& in, const std::string&
   leveling.method = find_gray_method(method);
   leveling.level_alpha = level_alpha;
   std::unique_ptr<PictureReader> reader = open_picture(in);
-  level_file(*reader, out, leveling, EncodingChoices());
+  level_file(*reader, out, leveling, EncodingChoices(), StreamSettings{2});
 }
 
 std::vector<std::uint32_t> codes_up_to(std::uint32_t largest, std::size_t n) {

@@ -54,47 +54,20 @@ TEST(FindGrayMethod, WholeCaseSensitiveKeywordsOnly) {
   for (const auto& entry : gray_methods) EXPECT_EQ(entry.method, find_gray_method(entry.keyword));
 }
 
-TEST(ReprojectColor, ScalesEveryChannelByCorrectedOverGray) {
-  literal::Img im(1, 1, 4);
-  im.v = {0.2, 0.4, 0.8, 1.0};
-  Picture p = picture_of(im);
-  Plane gray(1, 1), corrected(1, 1);
-  gray.values[0] = 0.5;
-  corrected.values[0] = 0.25;
-  reproject_color(p, gray, corrected);
-  EXPECT_EQ(0.1, im.v[0]);
-  EXPECT_EQ(0.2, im.v[1]);
-  EXPECT_EQ(0.4, im.v[2]);
-  EXPECT_EQ(0.5, im.v[3]);  // a fourth channel is scaled like the others
+TEST(ReprojectColor, ScalesEveryValueByCorrectedOverGray) {
+  std::vector<double> values = {0.2, 0.4, 0.8, 1.0};
+  const std::vector<double> gray(4, 0.5), corrected(4, 0.25);
+  reproject_row(values.data(), gray.data(), corrected.data(), 4);
+  EXPECT_EQ((std::vector<double>{0.1, 0.2, 0.4, 0.5}), values);
 }
 
 TEST(ReprojectColor, GuardThresholdIsStrictAndSinglePrecision) {
-  literal::Img im(4, 1, 3);
-  for (unsigned x = 0; x < 4; ++x) {
-    im.at(x, 0, 0) = 0.3;
-    im.at(x, 0, 1) = 0.6;
-    im.at(x, 0, 2) = 0.9;
-  }
-  Picture p = picture_of(im);
-  Plane gray(4, 1), corrected(4, 1);
-  gray.values = {0.0, 9.999999974752427e-07, 1e-6, std::nan("")};
-  corrected.values = {0.5, 0.5, 0.5, 0.5};
-  reproject_color(p, gray, corrected);
-  for (unsigned c = 0; c < 3; ++c) {
-    EXPECT_EQ(0.5, im.at(0, 0, c));  // gray 0
-    EXPECT_EQ(0.5, im.at(1, 0, c));  // exactly the threshold: not above it
-    EXPECT_EQ(0.5, im.at(3, 0, c));  // NaN never passes
-  }
+  std::vector<double> values(4, 0.3);
+  const std::vector<double> gray = {0.0, 9.999999974752427e-07, 1e-6, std::nan("")}, corrected(4, 0.5);
+  reproject_row(values.data(), gray.data(), corrected.data(), 4);
+  EXPECT_EQ(0.5, values[0]);  // gray 0
+  EXPECT_EQ(0.5, values[1]);  // exactly the threshold: not above it
+  EXPECT_EQ(0.5, values[3]);  // NaN never passes
   // 1e-6 as a double is above the widened single-precision threshold: the ratio applies.
-  EXPECT_EQ((0.3 / 1e-6) * 0.5, im.at(2, 0, 0));
-  EXPECT_EQ((0.9 / 1e-6) * 0.5, im.at(2, 0, 2));
-}
-
-TEST(ToGray, ReadsTheFirstThreeChannelsOfEveryPixel) {
-  literal::Img im = random_picture(7, 5, 4, 2);
-  Plane gray(7, 5);
-  to_gray(picture_of(im), gray, method("y709"));
-  for (unsigned y = 0; y < 5; ++y)
-    for (unsigned x = 0; x < 7; ++x)
-      EXPECT_EQ(method("y709")(im.at(x, y, 0), im.at(x, y, 1), im.at(x, y, 2)), gray.values[x + 7 * y]);
+  EXPECT_EQ((0.3 / 1e-6) * 0.5, values[2]);
 }

@@ -40,7 +40,7 @@ class HostileFiles : public ::testing::Test {
     EXPECT_NE(std::string::npos, run.err.find(mentions)) << why << ": " << run.err;
     EXPECT_EQ("old output", read_file(out())) << why;
   }
-  std::string out() const { return dir / "out.png"; }
+  std::string out() const { return dir / "out.tif"; }
   ScratchFolder dir;
 };
 
@@ -71,7 +71,7 @@ TEST_F(HostileFiles, TruncatedFilesOfEveryFormat) {
 TEST_F(HostileFiles, WrongOrLyingHeaders) {
   TiffPage tiny, huge;
   tiny.data = "x";
-  huge.width = huge.height = 40000;
+  huge.width = huge.height = 4000000;  // rows of 4 MB: more than 256 MB for a window's worth
   huge.data = "x";
   const std::vector<std::pair<std::string, std::string>> files = {
       {"text.png", "this is a text file\n"},
@@ -97,8 +97,13 @@ TEST_F(HostileFiles, WrongOrLyingHeaders) {
     write_file(dir / file.first, file.second);
     expect_refused(dir / file.first, file.first);
   }
-  // Sizes are checked against the memory budget before the decoder allocates anything.
-  expect_refused(dir / "huge-second-page.tif", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "more than the 256 MiB");
+  // Sizes are checked against the memory budget before the decoder allocates anything: a
+  // second page of rows of a million pixels needs more than 256 MB for its stream.
+  TiffPage wide = huge;
+  wide.width = 1000000;
+  wide.height = 30000;
+  write_file(dir / "wide-second-page.tif", tiff_bytes({tiny, wide}));
+  expect_refused(dir / "wide-second-page.tif", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "more than the 256 MiB");
   write_file(dir / "big.cimg", "1 double little_endian\n20000 20000 1 1 #64\n" + std::string(64, '\0'));
   expect_refused(dir / "big.cimg", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "MiB available");
 }
@@ -107,13 +112,14 @@ TEST_F(HostileFiles, TheBudgetFollowsTheAddressSpaceLimit) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer maps far more than any limit";
 #endif
-  // 20000 x 10000 pixels need about 3.4 GB: within this machine's memory, beyond ulimit -v 1 GB.
+  // A window over all 30000 rows of 100000 columns holds 3 GB of rows: within this machine's
+  // memory, beyond ulimit -v 1 GB.
   TiffPage big;
-  big.width = 20000;
-  big.height = 10000;
+  big.width = 100000;
+  big.height = 30000;
   write_file(dir / "big.tif", tiff_bytes({big}));
   write_file(out(), "old output");
-  const ToolRun run = run_tool({"mean", dir / "big.tif", out(), "31"}, RunLimits{0, 1l << 30, {}});
+  const ToolRun run = run_tool({"mean", dir / "big.tif", out(), "60001"}, RunLimits{0, 1l << 30, {}});
   EXPECT_EQ(1, run.status) << run.err;
   EXPECT_NE(std::string::npos, run.err.find("MiB available")) << run.err;
 }

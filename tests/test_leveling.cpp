@@ -3,27 +3,25 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <stdexcept>
 
-#include "leveling/elementwise.h"
-#include "leveling/leveling.h"
 #include "leveling/algorithms.h"
+#include "stream_support.h"
 #include "support.h"
 
 namespace {
 
-using Fast = std::function<void(Picture&, std::uint32_t, std::uint32_t, GrayMethod)>;
 using Reference = std::function<void(literal::Img&, std::uint32_t, std::uint32_t, GrayMethod)>;
 
 struct Operation {
   std::string name;
-  bool two_windows;
-  bool gray;
-  Fast fast;
+  const Algorithm* algorithm;
+  int windows;
   Reference reference;
 };
 
-// The tool's sixteen operations as the command line reaches them, through the algorithm
-// table, each beside its literal counterpart: a slip in the table fails here too.
+// The tool's sixteen operations, as the algorithm table gives them, each beside its literal
+// counterpart: a slip in the table fails here too.
 const std::vector<Operation>& operations() {
   using u = std::uint32_t;
   using G = GrayMethod;
@@ -42,26 +40,17 @@ const std::vector<Operation>& operations() {
   static const std::vector<Operation> ops = [] {
     std::vector<Operation> list;
     for (int k = 0; k < 8; ++k) {
-      const Algorithm& a = algorithms[k];
-      list.push_back({a.keyword, false, a.takes_method,
-                      [&a](Picture& i, u w, u, G m) { a.one_window(i, w, m); }, literal_forms[k][0]});
-      list.push_back({std::string(a.keyword) + "2", true, a.takes_method,
-                      [&a](Picture& i, u w1, u w2, G m) { a.two_windows(i, w1, w2, m); }, literal_forms[k][1]});
+      list.push_back({algorithms[k].keyword, &algorithms[k], 1, literal_forms[k][0]});
+      list.push_back({std::string(algorithms[k].keyword) + "2", &algorithms[k], 2, literal_forms[k][1]});
     }
     return list;
   }();
   return ops;
 }
 
-// Runs the tool's operation on a copy, with the given number of threads.
-std::vector<double> run_fast(const Operation& op, const literal::Img& input, std::uint32_t w1,
-                             std::uint32_t w2, GrayMethod m, const char* threads) {
-  setenv("KELVANE_THREADS", threads, 1);
-  literal::Img copy = input;
-  Picture p = picture_of(copy);
-  op.fast(p, w1, w2, m);
-  unsetenv("KELVANE_THREADS");
-  return copy.v;
+std::vector<double> run_fast(const Operation& op, const literal::Img& input, std::uint32_t w1, std::uint32_t w2,
+                             GrayMethod m, unsigned threads = 2) {
+  return level_stream(input, *op.algorithm, op.windows, w1, w2, m, threads);
 }
 
 std::vector<double> run_reference(const Operation& op, const literal::Img& input, std::uint32_t w1,
@@ -101,7 +90,7 @@ TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
         for (const auto& w : windows) {
           const GrayMethod m = (w.first & 1) ? y709 : value;
           const std::vector<double> expected = run_reference(op, *input, w.first, w.second, m);
-          for (const char* threads : {"1", "2", "3"})
+          for (unsigned threads : {1u, 2u, 3u})
             ASSERT_TRUE(same_bits(expected, run_fast(op, *input, w.first, w.second, m, threads)))
                 << op.name << " " << size.w << "x" << size.h << "x" << size.s << " windows "
                 << w.first << "," << w.second << " threads " << threads;
@@ -112,11 +101,7 @@ TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
 TEST(Leveling, StdOfOneRowGivesTheWorkedValues) {
   literal::Img im(3, 1, 1);
   im.v = {0.0, 0.5, 1.0};
-  Picture p = picture_of(im);
-  level_std(p, 3);
-  EXPECT_EQ(0.09175170953613698, im.v[0]);
-  EXPECT_EQ(0.5, im.v[1]);
-  EXPECT_EQ(0.908248290463863, im.v[2]);
+  EXPECT_EQ((std::vector<double>{0.09175170953613698, 0.5, 0.908248290463863}), run_fast(operation("std"), im, 3, 0, nullptr));
 }
 
 TEST(Leveling, WindowsTwoKAndTwoKPlusOneAgree) {
@@ -124,8 +109,8 @@ TEST(Leveling, WindowsTwoKAndTwoKPlusOneAgree) {
   GrayMethod m = find_gray_method("lightness");
   for (const auto& op : operations())
     for (std::uint32_t k : {0u, 1u, 5u}) {
-      EXPECT_TRUE(same_bits(run_fast(op, input, 2 * k, 2 * k + 2, m, "2"),
-                            run_fast(op, input, 2 * k + 1, 2 * k + 3, m, "2")))
+      EXPECT_TRUE(same_bits(run_fast(op, input, 2 * k, 2 * k + 2, m, 2),
+                            run_fast(op, input, 2 * k + 1, 2 * k + 3, m, 2)))
           << op.name << " k " << k;
     }
 }
@@ -137,16 +122,16 @@ TEST(Leveling, ConstantPlanesStayConstant) {
     for (const auto& op : operations()) {
       literal::Img input = constant_picture(11, 6, 3, k);
       for (std::uint32_t w : {0u, 3u, 9u})
-        EXPECT_TRUE(same_bits(input.v, run_fast(op, input, w, w + 4, m, "2"))) << op.name << " " << k;
+        EXPECT_TRUE(same_bits(input.v, run_fast(op, input, w, w + 4, m, 2))) << op.name << " " << k;
     }
   // 0.5 squares exactly: mean and std keep it to the bit.
   literal::Img half = constant_picture(11, 6, 1, 0.5);
   for (const char* name : {"mean", "mean2", "std", "std2"})
-    EXPECT_TRUE(same_bits(half.v, run_fast(operation(name), half, 5, 9, m, "2"))) << name;
+    EXPECT_TRUE(same_bits(half.v, run_fast(operation(name), half, 5, 9, m, 2))) << name;
   // Any other constant comes back up to rounding in the tables and roots.
   literal::Img other = constant_picture(13, 7, 1, 0.3);
   for (const auto& op : operations()) {
-    const std::vector<double> out = run_fast(op, other, 5, 11, m, "2");
+    const std::vector<double> out = run_fast(op, other, 5, 11, m, 2);
     for (double v : out) ASSERT_NEAR(0.3, v, 1e-12) << op.name;
   }
 }
@@ -156,7 +141,7 @@ TEST(Leveling, WholePictureWindowsAreTheIdentity) {
   GrayMethod m = find_gray_method("y709");
   for (const auto& op : operations()) {
     // Tolerance: (v - m) * (S / s) + G and its siblings round in the last places.
-    const std::vector<double> out = run_fast(op, input, 0xFFFFFFFFu, 0xFFFFFFFFu, m, "2");
+    const std::vector<double> out = run_fast(op, input, 0xFFFFFFFFu, 0xFFFFFFFFu, m, 2);
     for (std::size_t i = 0; i < out.size(); ++i) ASSERT_NEAR(input.v[i], out[i], 1e-12) << op.name << " " << i;
   }
 }
@@ -164,7 +149,7 @@ TEST(Leveling, WholePictureWindowsAreTheIdentity) {
 TEST(Leveling, TwoWindowFormsWithEqualWindowsAreTheIdentity) {
   literal::Img input = random_picture(15, 10, 1, 9);
   for (const char* name : {"mean2", "std2", "minmax2", "range2"}) {
-    const std::vector<double> out = run_fast(operation(name), input, 5, 5, nullptr, "2");
+    const std::vector<double> out = run_fast(operation(name), input, 5, 5, nullptr, 2);
     for (std::size_t i = 0; i < out.size(); ++i) ASSERT_NEAR(input.v[i], out[i], 1e-12) << name;
   }
 }
@@ -172,10 +157,10 @@ TEST(Leveling, TwoWindowFormsWithEqualWindowsAreTheIdentity) {
 TEST(Leveling, SecondWindowOverTheWholePictureEqualsOneWindowForm) {
   literal::Img input = random_picture(19, 8, 3, 15);
   for (std::uint32_t w : {0u, 3u, 7u}) {
-    EXPECT_TRUE(same_bits(run_fast(operation("std"), input, w, 0, nullptr, "2"),
-                          run_fast(operation("std2"), input, w, 0xFFFFFFFFu, nullptr, "2")));
-    EXPECT_TRUE(same_bits(run_fast(operation("mean"), input, w, 0, nullptr, "2"),
-                          run_fast(operation("mean2"), input, w, 0xFFFFFFFFu, nullptr, "2")));
+    EXPECT_TRUE(same_bits(run_fast(operation("std"), input, w, 0, nullptr, 2),
+                          run_fast(operation("std2"), input, w, 0xFFFFFFFFu, nullptr, 2)));
+    EXPECT_TRUE(same_bits(run_fast(operation("mean"), input, w, 0, nullptr, 2),
+                          run_fast(operation("mean2"), input, w, 0xFFFFFFFFu, nullptr, 2)));
   }
 }
 
@@ -185,7 +170,7 @@ TEST(Leveling, OnePixelWindowFlattensToTheGlobalMean) {
   for (double v : input.v) mean += v;
   mean /= input.v.size();
   for (const char* name : {"mean", "range"})
-    for (double v : run_fast(operation(name), input, 1, 0, nullptr, "2")) ASSERT_NEAR(mean, v, 1e-12) << name;
+    for (double v : run_fast(operation(name), input, 1, 0, nullptr, 2)) ASSERT_NEAR(mean, v, 1e-12) << name;
 }
 
 TEST(Leveling, FlatRegionsNeverTurnIntoNaN) {
@@ -195,36 +180,24 @@ TEST(Leveling, FlatRegionsNeverTurnIntoNaN) {
   GrayMethod m = find_gray_method("value");
   for (const auto& op : operations())
     for (std::uint32_t w : {1u, 3u, 9u, 101u})
-      for (double v : run_fast(op, input, w, w + 2, m, "2")) ASSERT_FALSE(std::isnan(v)) << op.name << " " << w;
+      for (double v : run_fast(op, input, w, w + 2, m, 2)) ASSERT_FALSE(std::isnan(v)) << op.name << " " << w;
 }
 
 TEST(Leveling, GrayFormsFallBackToThePlainFormsWithoutColour) {
   literal::Img gray = random_picture(8, 6, 1, 2), two = random_picture(8, 6, 2, 3), rgba = random_picture(8, 6, 4, 4);
   GrayMethod m = find_gray_method("value");
-  const char* pairs[][2] = {{"mean_fn", "mean"}, {"mean_fn2", "mean2"}, {"std_fn", "std"},
-                            {"std_fn2", "std2"}, {"minmax_fn", "minmax"}, {"minmax_fn2", "minmax2"},
-                            {"range_fn", "range"}, {"range_fn2", "range2"}};
-  for (const auto& pair : pairs)
-    for (const literal::Img* input : {&gray, &two}) {
-      EXPECT_TRUE(levels_channel_by_channel(*find_algorithm(std::string(pair[0]).substr(0, std::string(pair[0]).find('2')).c_str()), input->s));
-      EXPECT_TRUE(same_bits(run_fast(operation(pair[1]), *input, 5, 9, m, "2"), run_fast(operation(pair[0]), *input, 5, 9, m, "2")))
-          << pair[0];
-    }
+  for (int k = 1; k < 8; k += 2)
+    for (int windows : {1, 2})
+      for (const literal::Img* input : {&gray, &two}) {
+        LevelingReport report;
+        const std::vector<double> fallen = level_stream(*input, algorithms[k], windows, 5, 9, m, 2, &report);
+        EXPECT_TRUE(report.channel_by_channel) << algorithms[k].keyword;
+        EXPECT_TRUE(same_bits(level_stream(*input, algorithms[k - 1], windows, 5, 9, m), fallen)) << algorithms[k].keyword;
+      }
   // Four channels: mean_fn levels each channel, the others take gray from the first three.
-  EXPECT_TRUE(levels_channel_by_channel(*find_algorithm("mean_fn"), 4));
-  EXPECT_TRUE(same_bits(run_fast(operation("mean"), rgba, 5, 0, m, "1"), run_fast(operation("mean_fn"), rgba, 5, 0, m, "1")));
-  EXPECT_FALSE(levels_channel_by_channel(*find_algorithm("std_fn"), 4));
-  EXPECT_FALSE(levels_channel_by_channel(*find_algorithm("mean"), 1));
-}
-
-TEST(Elementwise, SquareAndComplement) {
-  literal::Img im(2, 1, 2);
-  im.v = {0.5, -3.0, 0.1, 1.0};
-  Picture p = picture_of(im);
-  square_values(p);
-  EXPECT_EQ(0.25, im.v[0]);
-  EXPECT_EQ(9.0, im.v[1]);
-  EXPECT_EQ(0.1 * 0.1, im.v[2]);
-  EXPECT_EQ(0.0, complement_of(1.0));
-  EXPECT_EQ(1.0 - 0.3, complement_of(0.3));
+  LevelingReport report;
+  EXPECT_TRUE(same_bits(run_fast(operation("mean"), rgba, 5, 0, m), level_stream(rgba, algorithms[1], 1, 5, 0, m, 2, &report)));
+  EXPECT_TRUE(report.channel_by_channel);
+  level_stream(rgba, algorithms[3], 1, 5, 0, m, 2, &report);
+  EXPECT_FALSE(report.channel_by_channel);
 }

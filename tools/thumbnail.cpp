@@ -16,21 +16,22 @@ int main(int argc, char** argv) {
   try {
     std::unique_ptr<PictureReader> input = open_picture(argv[1]);
     PageLayout layout = input->pages()[0].layout;
-    const Image in = read_page_values(*input, 0);
-    if (factor == 0 || in.width < factor || in.height < factor) throw FileError("factor too large");
-    Image out = make_image(in.width / factor, in.height / factor, 1, in.spectrum);
-    for (std::size_t c = 0; c < in.spectrum; ++c)
-      for (std::size_t y = 0; y < out.height; ++y)
-        for (std::size_t x = 0; x < out.width; ++x) {
+    const std::vector<double> in = read_page_values(*input, 0);
+    if (factor == 0 || layout.width < factor || layout.height < factor) throw FileError("factor too large");
+    const std::size_t w = layout.width / factor, h = layout.height / factor;
+    std::vector<double> out(w * h * layout.channels);
+    for (std::size_t c = 0; c < layout.channels; ++c)
+      for (std::size_t y = 0; y < h; ++y)
+        for (std::size_t x = 0; x < w; ++x) {
           double sum = 0;
           for (std::size_t j = 0; j < factor; ++j)
             for (std::size_t i = 0; i < factor; ++i)
-              sum += in.values[x * factor + i + in.width * (y * factor + j + in.height * c)];
-          out.values[x + out.width * (y + out.height * c)] = sum / double(factor * factor);
+              sum += in[x * factor + i + layout.width * (y * factor + j + layout.height * c)];
+          out[x + w * (y + h * c)] = sum / double(factor * factor);
         }
-    layout.width = out.width;
-    layout.height = out.height;
-    write_page_values(argv[2], layout, out.values.get());
+    layout.width = w;
+    layout.height = h;
+    write_page_values(argv[2], layout, out.data());
   } catch (const FileError& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;

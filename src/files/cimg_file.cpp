@@ -11,7 +11,7 @@
 
 #include "CImg.h"
 #include "files/file_error.h"
-#include "files/samples.h"
+#include "image/samples.h"
 
 using cimg_library::CImg;
 
@@ -50,6 +50,8 @@ class CImgReader final : public PictureReader {
     page.layout.sample = SampleType::f64;
     page.layout.bits = 8;  // the scale of 255: saved as 8-bit samples where the output needs integers
     page.layout.coding.assign(channels, SampleCoding{255.0, 0.0, 0.0});
+    // The library loads every page at once, as doubles.
+    page.decoder_bytes = static_cast<long double>(width) * height * depth * channels * sizeof(double);
     pages_.assign(depth, page);
   }
 

@@ -13,6 +13,7 @@
 #include "files/file_proxy.h"
 #include "files/metadata.h"
 #include "files/png_chunks.h"
+#include "files/tiff_extra_samples.h"
 
 namespace {
 
@@ -143,7 +144,10 @@ class LibraryReader final : public PictureReader {
  public:
   LibraryReader(const std::string& path, int fd, const char* plugin, const char* format)
       : PictureReader(path, format), fd_(fd), plugin_(plugin), proxy_(fd, path, OIIO::Filesystem::IOProxy::Read) {
-    if (plugin_ == "png") check_png_chunks(fd_, path);
+    if (plugin_ == "png") whole_ = check_png_chunks(fd_, path);
+    if (plugin_ == "jpeg") whole_ = jpeg_progressive(fd_);
+    // These decoders hold a whole picture in any case.
+    if (plugin_ == "webp" || plugin_ == "heif" || plugin_ == "jpeg2000") whole_ = true;
     if (plugin_ == "openexr") check_exr_header(fd_, path);
     if (plugin_ == "webp") check_webp_header(fd_, path);
     input_ = ImageInput::create(plugin_);
@@ -163,8 +167,14 @@ class LibraryReader final : public PictureReader {
       throw damaged();
     }
     for (int subimage = 0; input_->seek_subimage(subimage, 0); ++subimage) add_page(input_->spec());
-    input_->geterror();  // warnings about harmless tags, already judged above
+    const std::string complaint = input_->geterror();
     if (pages_.empty()) throw damaged();
+    // A page the library would not open ends its list of pages early; none may be lost.
+    if (plugin_ == "tiff" && tiff_pages(fd_) > pages_.size())
+      throw read_error(path, "page " + std::to_string(pages_.size() + 1) +
+                                 (complaint.find("exceeds") != std::string::npos
+                                      ? " is larger than the image library reads (32 GB)"
+                                      : " is damaged"));
   }
 
   ~LibraryReader() override {
@@ -211,6 +221,9 @@ class LibraryReader final : public PictureReader {
     layout.coding = coding_of(spec, layout.sample, plugin_, fd_, layout.bits);
     info.metadata = std::make_shared<Metadata>(kept_metadata(spec, colours_converted(spec, plugin_)));
     info.compression = spec.get_string_attribute("compression");
+    if (spec.tile_height > 0) info.chunk_rows = static_cast<std::size_t>(spec.tile_height);
+    if (whole_)
+      info.decoder_bytes = static_cast<long double>(layout.width) * layout.height * layout.channels * sample_bytes(layout.sample);
     pages_.push_back(info);
     sources_.push_back(Source{spec.y, spec.z, read_as});
   }
@@ -219,6 +232,7 @@ class LibraryReader final : public PictureReader {
   std::string plugin_;
   FileProxy proxy_;
   bool proxied_ = false;
+  bool whole_ = false;  // the decoder holds whole pages
   std::unique_ptr<ImageInput> input_;
   std::vector<Source> sources_;
 };

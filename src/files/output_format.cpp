@@ -45,11 +45,6 @@ std::string extension_of(const std::string& path) {
   return ext;
 }
 
-// The image library's own formats, which store the values themselves (times 255).
-bool holds_raw_values(const OutputFormat& format) {
-  const std::string plugin = format.plugin;
-  return plugin == "cimg" || plugin == "cimgz" || plugin == "asc";
-}
 
 // Floating-point formats that hold doubles as well as floats.
 bool holds_doubles(const OutputFormat& format) {
@@ -65,6 +60,11 @@ std::string counts_text(const std::vector<std::size_t>& counts) {
 }
 
 }  // namespace
+
+bool holds_whole_pages(const OutputFormat& format) {
+  const std::string plugin = format.plugin;
+  return plugin == "cimg" || plugin == "cimgz" || plugin == "asc";
+}
 
 std::string writable_extensions() {
   std::string list;
@@ -86,7 +86,7 @@ std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string&
   if (pages.size() > 1 && !format.pages)
     throw write_error(path, "the picture has " + std::to_string(pages.size()) + " pages and ." +
                                 extension_of(path) + " holds one (use .tif, .exr or .cimg)");
-  const bool raw = holds_raw_values(format);
+  const bool raw = holds_whole_pages(format);
   std::vector<PagePlan> plans;
   for (const PageInfo& page : pages) {
     const PageLayout& in = page.layout;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "files/picture_reader.h"
-#include "files/samples.h"
+#include "image/samples.h"
 
 struct OutputFormat {
   const char* extension;
@@ -20,6 +20,9 @@ struct OutputFormat {
 
 // The format of the output's extension; throws FileError for an unknown or missing one.
 const OutputFormat& output_format(const std::string& path);
+
+// The image library's own formats, written whole at the end rather than row by row.
+bool holds_whole_pages(const OutputFormat& format);
 
 // The extensions kelvane writes, for messages and help.
 std::string writable_extensions();

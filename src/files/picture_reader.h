@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "files/page_layout.h"
+#include "image/page_layout.h"
 
 struct Metadata;
 
@@ -15,6 +15,10 @@ struct PageInfo {
   PageLayout layout;
   std::shared_ptr<const Metadata> metadata;  // null where the format carries none
   std::string compression;                   // the file's compression, as the image library names it
+  std::size_t chunk_rows = 16;               // rows best read at once (a TIFF's tile height)
+  // Bytes the decoder holds for the page whatever is read of it: an interlaced PNG, a
+  // progressive JPEG, the image library's own formats.
+  long double decoder_bytes = 0;
 };
 
 class PictureReader {

@@ -9,10 +9,11 @@
 
 #include "files/file_error.h"
 
-void check_png_chunks(int fd, const std::string& path) {
+bool check_png_chunks(int fd, const std::string& path) {
   const auto damaged = [&](const char* why) { return read_error(path, std::string("damaged or truncated PNG file (") + why + ")"); };
   std::vector<unsigned char> buffer(1 << 16);
   off_t at = 8;
+  bool interlaced = false;
   for (bool first = true;; first = false) {
     unsigned char head[8];
     if (::pread(fd, head, 8, at) != 8) throw damaged("it ends before its last chunk");
@@ -30,7 +31,25 @@ void check_png_chunks(int fd, const std::string& path) {
     if (::pread(fd, stored, 4, at + 8 + length) != 4) throw damaged("it ends before its last chunk");
     const std::uint32_t expected = std::uint32_t(stored[0]) << 24 | std::uint32_t(stored[1]) << 16 | std::uint32_t(stored[2]) << 8 | stored[3];
     if (expected != static_cast<std::uint32_t>(crc)) throw damaged("a chunk fails its checksum");
-    if (std::memcmp(head + 4, "IEND", 4) == 0) return;
+    if (first && length >= 13) interlaced = buffer[12] != 0;
+    if (std::memcmp(head + 4, "IEND", 4) == 0) return interlaced;
     at += 12 + static_cast<off_t>(length);
   }
+}
+
+bool jpeg_progressive(int fd) {
+  off_t at = 2;
+  for (int segments = 0; segments < 10000; ++segments) {
+    unsigned char marker[4];
+    if (::pread(fd, marker, 4, at) != 4 || marker[0] != 0xff) return false;
+    const unsigned m = marker[1];
+    if (m == 0xda || m == 0xd9) return false;  // the scan data starts, or the file ends
+    if (m == 0xc2 || m == 0xc6 || m == 0xca || m == 0xce) return true;
+    if (m == 0xff || (m >= 0xd0 && m <= 0xd7) || m == 0x01) {
+      at += (m == 0xff) ? 1 : 2;  // fill bytes and markers without a length
+      continue;
+    }
+    at += 2 + (marker[2] << 8 | marker[3]);
+  }
+  return false;
 }

@@ -7,7 +7,7 @@
 #include "files/atomic_file.h"
 #include "files/file_error.h"
 #include "files/file_proxy.h"
-#include "files/samples.h"
+#include "image/samples.h"
 
 namespace {
 

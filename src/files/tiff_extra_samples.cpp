@@ -1,6 +1,7 @@
 #include "files/tiff_extra_samples.h"
 
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <vector>
 
@@ -24,4 +25,20 @@ bool tag_extra_samples(const std::string& name) {
   TIFFSetErrorHandler(errors);
   TIFFSetWarningHandler(warnings);
   return updated;
+}
+
+std::size_t tiff_pages(int fd) {
+  const TIFFErrorHandler errors = TIFFSetErrorHandler(nullptr), warnings = TIFFSetWarningHandler(nullptr);
+  const int copy = ::dup(fd);
+  TIFF* tiff = copy >= 0 ? TIFFFdOpen(copy, "pages", "rm") : nullptr;
+  std::size_t pages = 0;
+  if (tiff) {
+    pages = TIFFNumberOfDirectories(tiff);
+    TIFFClose(tiff);  // closes the copy
+  } else if (copy >= 0) {
+    ::close(copy);
+  }
+  TIFFSetErrorHandler(errors);
+  TIFFSetWarningHandler(warnings);
+  return pages;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
 // Gives every page of a TIFF file that has samples beyond its colour channels but no
@@ -6,3 +7,7 @@
 // for alpha, and readers then guess what the extra samples are). False if the file could not
 // be updated.
 bool tag_extra_samples(const std::string& name);
+
+// The number of pages (directories) of a TIFF file, read from the open descriptor, or 0 when
+// libtiff cannot read the file.
+std::size_t tiff_pages(int fd);

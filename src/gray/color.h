@@ -1,11 +1,14 @@
 #pragma once
-// Reducing a colour picture to gray, and carrying a corrected gray back onto its channels.
+// Reducing a colour picture to gray, and carrying a corrected gray back onto its channels,
+// a row at a time.
+#include <cstddef>
+
 #include "gray/gray_methods.h"
-#include "image/picture.h"
 
-// gray(x, y) = method(channel 0, channel 1, channel 2); the source needs three channels.
-Plane& to_gray(const Picture& source, Plane& gray, GrayMethod method);
+// gray[x] = method(red[x], green[x], blue[x]).
+void gray_row(const double* red, const double* green, const double* blue, std::size_t width, GrayMethod method,
+              double* gray);
 
-// Every channel v becomes (v / G) * K where the gray G passes the guard, else K, with K the
+// Every value v becomes (v / G) * K where the gray G passes the guard, else K, with K the
 // corrected gray: the ratios between a pixel's channels are kept where the gray allows it.
-Picture& reproject_color(Picture& image, const Plane& gray, const Plane& corrected);
+void reproject_row(double* values, const double* gray, const double* corrected, std::size_t width);

@@ -1,55 +1,87 @@
 #include "jobs/level_file.h"
 
+#include <cmath>
+
 #include "files/file_error.h"
 #include "files/memory_budget.h"
-#include "files/page_values.h"
-#include "image/big_allocator.h"
-#include "image/image.h"
+#include "image/samples.h"
 
 namespace {
 
-// One-channel images of the page's size that the operation holds besides the page itself:
-// its summed-area tables, and the gray and corrected gray planes of the gray forms.
-std::size_t planes_while_leveling(const Algorithm& algorithm) {
-  const std::string keyword = algorithm.keyword;
-  const std::size_t tables = keyword.rfind("mean", 0) == 0 ? 1 : keyword.rfind("range", 0) == 0 ? 3 : 2;
-  return tables + (algorithm.takes_method ? 2 : 0);
-}
+// A page of the input as a source of rows. Floating-point samples must be finite numbers:
+// on the first that is not, the rest of the page is counted and the file refused.
+class PageSource final : public RowSource {
+ public:
+  PageSource(PictureReader& input, std::size_t page) : input_(input), page_(page), info_(input.pages()[page]) {}
+  const PageLayout& layout() const override { return info_.layout; }
+  std::size_t chunk_rows() const override { return info_.chunk_rows; }
+  void read_rows(std::size_t y, std::size_t count, void* rows) override {
+    input_.read_rows(page_, y, count, rows);
+    if (!is_floating(info_.layout.sample)) return;
+    std::size_t bad = not_finite(rows, count);
+    if (bad == 0) return;
+    std::vector<unsigned char> rest(info_.layout.row_bytes());
+    for (std::size_t r = y + count; r < info_.layout.height; ++r) {
+      input_.read_rows(page_, r, 1, rest.data());
+      bad += not_finite(rest.data(), 1);
+    }
+    throw read_error(input_.path(), std::to_string(bad) + (bad == 1 ? " sample is" : " samples are") +
+                                        " not a finite number (NaN or infinity); kelvane levels finite values only");
+  }
 
-long double page_bytes(const PageLayout& layout, const Algorithm& algorithm) {
-  const long double pixels = static_cast<long double>(layout.width) * layout.height;
-  // The values as doubles, the operation's planes, and a decoder that may hold the page in
-  // its own samples (interlaced and progressive files).
-  return pixels * (8.0L * (layout.channels + planes_while_leveling(algorithm)) +
-                   layout.channels * sample_bytes(layout.sample));
-}
+ private:
+  std::size_t not_finite(const void* rows, std::size_t count) const {
+    const std::size_t n = count * info_.layout.width * info_.layout.channels;
+    std::size_t bad = 0;
+    if (info_.layout.sample == SampleType::f32)
+      for (std::size_t i = 0; i < n; ++i) bad += !std::isfinite(static_cast<const float*>(rows)[i]);
+    else
+      for (std::size_t i = 0; i < n; ++i) bad += !std::isfinite(static_cast<const double*>(rows)[i]);
+    return bad;
+  }
+
+  PictureReader& input_;
+  std::size_t page_;
+  const PageInfo& info_;
+};
+
+class PageSink final : public RowSink {
+ public:
+  PageSink(PictureWriter& output, std::size_t page) : output_(output), page_(page) {}
+  void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override {
+    output_.write_rows(page_, y, count, values, channel_stride);
+  }
+
+ private:
+  PictureWriter& output_;
+  std::size_t page_;
+};
 
 }  // namespace
 
 LevelingReport level_file(PictureReader& input, const std::string& output, const Leveling& leveling,
-                          const EncodingChoices& choices) {
+                          const EncodingChoices& choices, const StreamSettings& settings) {
   const std::vector<PageInfo>& pages = input.pages();
-  for (const PageInfo& page : pages)
-    check_memory(input.path(), page.layout.width, page.layout.height, page_bytes(page.layout, *leveling.algorithm));
+  const auto check = [&](bool whole_output) {
+    for (const PageInfo& page : pages) {
+      const PageLayout& layout = page.layout;
+      const long double output_bytes = whole_output ? static_cast<long double>(layout.pixel_count()) * layout.channels * 8 : 0;
+      check_memory(input.path(), layout.width, layout.height,
+                   stream_bytes(leveling, layout, page.chunk_rows) + page.decoder_bytes + output_bytes);
+    }
+  };
+  check(false);
   const OutputFormat& format = output_format(output);
   const std::vector<PagePlan> plans = plan_output(format, output, pages);
+  // The image library's own formats are written whole, as doubles.
+  if (holds_whole_pages(format)) check(true);
 
   LevelingReport report;
-  // Blocks kept for reuse between the channels of a page go back to the system at the end.
-  struct ReleaseKeptBlocks {
-    ~ReleaseKeptBlocks() { release_kept_blocks(); }
-  } release;
   std::unique_ptr<PictureWriter> writer = create_picture(output, format, plans, pages, choices);
   for (std::size_t p = 0; p < pages.size(); ++p) {
-    const PageLayout& layout = pages[p].layout;
-    Image image = read_page_values(input, p);
-    const std::size_t leveled = leveling.level_alpha ? layout.channels : layout.colour_channels();
-    Picture picture = image.picture();
-    picture.spectrum = leveled;
-    if (levels_channel_by_channel(*leveling.algorithm, leveled)) report.channel_by_channel = true;
-    if (leveling.windows == 1) leveling.algorithm->one_window(picture, leveling.window1, leveling.method);
-    else leveling.algorithm->two_windows(picture, leveling.window1, leveling.window2, leveling.method);
-    writer->write_rows(p, 0, layout.height, image.values.get(), layout.pixel_count());
+    PageSource source(input, p);
+    PageSink sink(*writer, p);
+    if (level_page(leveling, source, sink, settings).channel_by_channel) report.channel_by_channel = true;
   }
   writer->commit();
   return report;

@@ -2,57 +2,15 @@
 
 #include <cstring>
 
-#include "leveling/leveling.h"
-
 const Algorithm algorithms[8] = {
-    {"mean", false, false, "local mean",
-     [](Picture& i, std::uint32_t w, GrayMethod) -> Picture& { return level_mean(i, w); },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod) -> Picture& {
-       return level_mean2(i, w1, w2);
-     }},
-    {"mean_fn", true, true, "local mean of the gray",
-     [](Picture& i, std::uint32_t w, GrayMethod m) -> Picture& { return level_mean_fn(i, w, m); },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod m) -> Picture& {
-       return level_mean_fn2(i, w1, w2, m);
-     }},
-    {"std", false, false, "local mean and standard deviation",
-     [](Picture& i, std::uint32_t w, GrayMethod) -> Picture& { return level_std(i, w); },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod) -> Picture& {
-       return level_std2(i, w1, w2);
-     }},
-    {"std_fn", true, false, "local mean and standard deviation of the gray",
-     [](Picture& i, std::uint32_t w, GrayMethod m) -> Picture& { return level_std_fn(i, w, m); },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod m) -> Picture& {
-       return level_std_fn2(i, w1, w2, m);
-     }},
-    {"minmax", false, false, "local soft minimum and soft range",
-     [](Picture& i, std::uint32_t w, GrayMethod) -> Picture& {
-       return level_minmax(i, w, power_exponent);
-     },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod) -> Picture& {
-       return level_minmax2(i, w1, w2, power_exponent);
-     }},
-    {"minmax_fn", true, false, "local soft minimum and soft range of the gray",
-     [](Picture& i, std::uint32_t w, GrayMethod m) -> Picture& {
-       return level_minmax_fn(i, w, m, power_exponent);
-     },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod m) -> Picture& {
-       return level_minmax_fn2(i, w1, w2, m, power_exponent);
-     }},
-    {"range", false, false, "local mean and soft range",
-     [](Picture& i, std::uint32_t w, GrayMethod) -> Picture& {
-       return level_range(i, w, power_exponent);
-     },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod) -> Picture& {
-       return level_range2(i, w1, w2, power_exponent);
-     }},
-    {"range_fn", true, false, "local mean and soft range of the gray",
-     [](Picture& i, std::uint32_t w, GrayMethod m) -> Picture& {
-       return level_range_fn(i, w, m, power_exponent);
-     },
-     [](Picture& i, std::uint32_t w1, std::uint32_t w2, GrayMethod m) -> Picture& {
-       return level_range_fn2(i, w1, w2, m, power_exponent);
-     }},
+    {"mean", Family::mean, false, false, "local mean"},
+    {"mean_fn", Family::mean, true, true, "local mean of the gray"},
+    {"std", Family::std, false, false, "local mean and standard deviation"},
+    {"std_fn", Family::std, true, false, "local mean and standard deviation of the gray"},
+    {"minmax", Family::minmax, false, false, "local soft minimum and soft range"},
+    {"minmax_fn", Family::minmax, true, false, "local soft minimum and soft range of the gray"},
+    {"range", Family::range, false, false, "local mean and soft range"},
+    {"range_fn", Family::range, true, false, "local mean and soft range of the gray"},
 };
 
 const Algorithm* find_algorithm(const char* keyword) {

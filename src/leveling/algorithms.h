@@ -1,24 +1,23 @@
 #pragma once
-// The algorithm table: each keyword with its two forms. The command line, the argument-count
-// check and the help text all read it.
+// The algorithm table: each keyword with what it matches and how it works. The command line,
+// the argument-count check, the help text, the leveling and the tests all read it.
 #include <cstddef>
 #include <cstdint>
 
 #include "gray/gray_methods.h"
-#include "image/picture.h"
+#include "leveling/row_leveling.h"
 
 // The order of the soft minimum and maximum; never taken from the command line.
 constexpr double power_exponent = 10.0;
 
 struct Algorithm {
   const char* keyword;
+  Family family;
   bool takes_method;  // the _fn algorithms: a gray method keyword follows the window numbers
   // A gray algorithm needs red, green and blue: mean_fn exactly three colour channels, the
   // others at least three. Other pictures are leveled channel by channel.
   bool exactly_three;
   const char* matches;  // what is matched to the reference, for the help text
-  Picture& (*one_window)(Picture&, std::uint32_t window, GrayMethod);
-  Picture& (*two_windows)(Picture&, std::uint32_t window1, std::uint32_t window2, GrayMethod);
 };
 
 // mean, mean_fn, std, std_fn, minmax, minmax_fn, range, range_fn, in lookup order.
@@ -34,3 +33,13 @@ int window_count(const Algorithm& algorithm, int words_after_keyword);
 // True when the algorithm levels a picture of this many colour channels channel by channel
 // instead of through its gray (a gray algorithm on a picture without red, green and blue).
 bool levels_channel_by_channel(const Algorithm& algorithm, std::size_t channels);
+
+// One leveling operation, as the command line gives it.
+struct Leveling {
+  const Algorithm* algorithm = nullptr;
+  int windows = 1;  // 1 or 2
+  std::uint32_t window1 = 0, window2 = 0;
+  GrayMethod method = nullptr;  // for the gray algorithms
+  // Level alpha like a colour channel, as if the file did not mark it (the former behaviour).
+  bool level_alpha = false;
+};

@@ -8,8 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "leveling/plane_pass.h"
-#include "window_stats/box_stats.h"
+#include "leveling/row_leveling.h"
+
+// The values the power tables sum: v^p and (1 - v)^p, with 1 - v formed as (v * -1.0) + 1.0.
+inline double power_of(double v, double p) { return std::pow(v, p); }
+inline double complement_power_of(double v, double p) { return std::pow((v * -1.0) + 1.0, p); }
 
 // A mean of non-negative powers that cancellation in the table pushed below zero counts as
 // zero, so that its root is 0 rather than NaN.
@@ -24,16 +27,9 @@ struct SoftRange {
   double midpoint() const { return min + range() * 0.5; }
 };
 
-// The tables of v^p and of (1 - v)^p of one plane.
-struct PowerTables {
-  Plane power;
-  Plane complement_power;
-};
+// The soft minimum and maximum of the window of every pixel of a row, into min and max.
+void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t r, double q, double* min,
+                    double* max);
 
-PowerTables power_tables(const PlanePass& pass, double p);
-
-// The soft minimum and maximum of the window of every pixel of row y, into min and max.
-void soft_range_row(const PowerTables& t, std::size_t y, std::uint32_t r, double q, double* min, double* max);
-
-// The soft range of the whole plane, from the tables' last entries.
-SoftRange global_soft_range(const PowerTables& t, double q);
+// The soft range of the whole plane, from its totals.
+SoftRange global_soft_range(const PlaneTotals& totals, double q);

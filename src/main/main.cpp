@@ -64,7 +64,7 @@ int run(const Options& options, int count, char** words) {
       return exit_misuse;
     }
   }
-  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding);
+  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding, options.stream);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }
@@ -72,7 +72,7 @@ int run(const Options& options, int count, char** words) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
+  Options options = options_from_environment();
   const int first = parse_options(argc, argv, options);
   if (first < 0) return exit_misuse;
   if (options.help) {

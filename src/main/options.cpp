@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "image/thread_pool.h"
 #include "main/messages.h"
 
 namespace {
@@ -42,6 +43,15 @@ const std::vector<OptionSpec> option_specs = {
     {"--help", "-h", nullptr, nullptr, "this text", [](Options& o, const char*) { return o.help = true; }},
     {"--version", nullptr, nullptr, nullptr, "the version", [](Options& o, const char*) { return o.version = true; }},
 };
+
+Options options_from_environment() {
+  Options options;
+  options.stream.threads = default_threads();
+  int threads = 0;
+  if (const char* text = std::getenv("KELVANE_THREADS"))
+    if (whole_number(text, 1, 256, threads)) options.stream.threads = static_cast<unsigned>(threads);
+  return options;
+}
 
 int parse_options(int argc, char** argv, Options& options) {
   int i = 1;

@@ -4,13 +4,19 @@
 #include <vector>
 
 #include "files/picture_writer.h"
+#include "stream/level_page.h"
 
 struct Options {
   bool help = false;
   bool version = false;
   bool level_alpha = false;
   EncodingChoices encoding;
+  StreamSettings stream;
 };
+
+// The settings the environment gives: KELVANE_THREADS, when it holds a positive number, for
+// the threads (else the machine's cores).
+Options options_from_environment();
 
 struct OptionSpec {
   const char* name;

@@ -10,9 +10,8 @@
 //   x0 = 0,     x1 = W - 1:  S(W - 1) [- above]                                  cols W
 //   x0 = x - r, x1 = x + r:  ((S(x + r) - S(x - r - 1)) [- above(x + r)]) [+ above(x - r - 1)]   cols 2r + 1
 //   x0 = x - r, x1 = W - 1:  the same with W - 1 for x + r                       cols W - x + r
-void box_mean_row(const Plane& table, std::size_t y, std::uint32_t r, double* __restrict mean) {
-  const WindowRows w = window_rows(table, y, r);
-  const std::size_t W = table.width, R = r;
+void box_mean_row(const WindowRows& w, std::size_t width, std::uint32_t r, double* __restrict mean) {
+  const std::size_t W = width, R = r;
   const double rows = w.rows;
   const double* __restrict B = w.bottom;
   const double* __restrict A = w.above;
@@ -48,21 +47,9 @@ void box_mean_row(const Plane& table, std::size_t y, std::uint32_t r, double* __
     for (std::size_t x = both_clipped_end; x < W; ++x) mean[x] = (B[last] - B[x - R - 1]) / (rows * double(W - x + R));
 }
 
-void box_mean_std_row(const Plane& values, const Plane& squares, std::size_t y, std::uint32_t r,
+void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::size_t width, std::uint32_t r,
                       double* __restrict mean, double* __restrict std) {
-  box_mean_row(values, y, r, mean);
-  box_mean_row(squares, y, r, std);  // the mean of the squares, for now
-  for (std::size_t x = 0; x < values.width; ++x) std[x] = deviation_from(std[x], mean[x]);
-}
-
-Plane& box_mean(const Plane& table, Plane& mean, std::uint32_t r) {
-  for (std::size_t y = 0; y < table.height; ++y) box_mean_row(table, y, r, mean.row(y));
-  return mean;
-}
-
-Plane& box_mean_std(const Plane& values, const Plane& squares, Plane& mean, Plane& std,
-                    std::uint32_t r) {
-  for (std::size_t y = 0; y < values.height; ++y)
-    box_mean_std_row(values, squares, y, r, mean.row(y), std.row(y));
-  return mean;
+  box_mean_row(values, width, r, mean);
+  box_mean_row(squares, width, r, std);  // the mean of the squares, for now
+  for (std::size_t x = 0; x < width; ++x) std[x] = deviation_from(std[x], mean[x]);
 }

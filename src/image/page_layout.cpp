@@ -1,4 +1,4 @@
-#include "files/page_layout.h"
+#include "image/page_layout.h"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "files/page_layout.h"
+#include "image/page_layout.h"
 
 // What saving stores for a value in integer samples whose largest code is `unit`: v * unit,
 // clamped to [0, unit], NaN as 0; converted to the sample type it is truncated toward zero.
@@ -17,6 +17,18 @@ inline double saved_sample(double v, double unit) {
 // then alpha, wherever the file keeps it.
 void values_from_samples(const void* row, const PageLayout& layout, double* out,
                          std::size_t channel_stride);
+
+// The value channel of a stored channel, and back: the colour channels keep their order,
+// alpha goes last.
+std::size_t value_channel(const PageLayout& layout, std::size_t stored);
+std::size_t stored_channel(const PageLayout& layout, std::size_t value);
+
+// One value channel of a row of interleaved samples.
+void channel_values(const void* row, const PageLayout& layout, std::size_t value, double* out);
+
+// A table of the value of every code of a channel whose samples are 8- or 16-bit integers
+// (256 or 65536 entries), or empty for other sample types.
+std::vector<double> code_values(const PageLayout& layout, std::size_t value);
 
 // How values are stored in an output: the channels written, in order, and their sample type.
 struct SampleStore {

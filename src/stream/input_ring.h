@@ -1,0 +1,27 @@
+#pragma once
+// The rows of a page in its own samples, read from the source in order and kept in a ring
+// while the cursors and the leveling need them.
+#include <cstddef>
+#include <vector>
+
+#include "stream/rows.h"
+
+class InputRing {
+ public:
+  // Holds `capacity` rows (a run of rows to read included); reading starts at the page's
+  // first row.
+  InputRing(RowSource& source, std::size_t capacity);
+
+  // Makes rows up to `last` available; rows before `keep_from` may be dropped.
+  void fill(long long keep_from, long long last);
+
+  const unsigned char* row(long long t) const {
+    return rows_.data() + static_cast<std::size_t>(t % capacity_) * row_bytes_;
+  }
+
+ private:
+  RowSource& source_;
+  std::size_t capacity_, row_bytes_, chunk_, height_;
+  std::vector<unsigned char> rows_, staging_;
+  long long next_ = 0;
+};

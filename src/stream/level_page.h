@@ -1,0 +1,31 @@
+#pragma once
+// Leveling a page as a stream of rows: nothing picture-sized is held. A summed-area table
+// row depends only on the row above it and on its picture row, and the sums of a row's
+// windows only on two table rows (y0 - 1 and y1), so each table is walked by two cursors,
+// one leading the rows being leveled by the half window and one trailing them, both built
+// from a ring of the picture's rows in their own samples. The ring spans a window's height;
+// the cursors hold a few rows each. The one-window forms need each table's last entry
+// first: one walk over the page before the leveling walk.
+#include <cstddef>
+
+#include "leveling/algorithms.h"
+#include "stream/rows.h"
+
+struct StreamSettings {
+  unsigned threads = 1;  // threads to level with (the reader and writer may add their own)
+};
+
+// What a page's leveling did besides writing its rows.
+struct LevelingReport {
+  // The page lacked red, green and blue for a gray algorithm, and was leveled channel by
+  // channel instead.
+  bool channel_by_channel = false;
+};
+
+// Levels every row of the source into the sink. The values are those of the whole-picture
+// formulas, bit for bit.
+LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings);
+
+// The memory a page's stream needs at most, in bytes, for the budget check: it grows with
+// the width and the window, not with the height (beyond the window's).
+long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows);

@@ -1,0 +1,40 @@
+#pragma once
+// Rows of a picture held in memory: samples of any type, interleaved or planar, rows of any
+// stride; and leveled rows written back into such a picture.
+#include <cstddef>
+
+#include "stream/rows.h"
+
+// Where the samples of a picture in memory are: sample (x, y) of stored channel c at
+// base + y * row_stride + x * pixel_stride + c * channel_stride, strides in bytes.
+struct MemoryPicture {
+  const void* base = nullptr;
+  std::ptrdiff_t row_stride = 0, pixel_stride = 0, channel_stride = 0;
+};
+
+class MemorySource final : public RowSource {
+ public:
+  MemorySource(const PageLayout& layout, const MemoryPicture& picture) : layout_(layout), picture_(picture) {}
+  const PageLayout& layout() const override { return layout_; }
+  void read_rows(std::size_t y, std::size_t count, void* rows) override;
+
+ private:
+  PageLayout layout_;
+  MemoryPicture picture_;
+};
+
+// Writes leveled values into a picture in memory: integer samples as a file's writer would
+// (v * largest code, clamped, truncated), floating-point ones as they are.
+class MemorySink final : public RowSink {
+ public:
+  MemorySink(const PageLayout& layout, void* base, std::ptrdiff_t row_stride, std::ptrdiff_t pixel_stride,
+             std::ptrdiff_t channel_stride)
+      : layout_(layout), base_(static_cast<unsigned char*>(base)), row_stride_(row_stride),
+        pixel_stride_(pixel_stride), channel_stride_(channel_stride) {}
+  void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override;
+
+ private:
+  PageLayout layout_;
+  unsigned char* base_;
+  std::ptrdiff_t row_stride_, pixel_stride_, channel_stride_;
+};

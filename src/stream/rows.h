@@ -1,0 +1,25 @@
+#pragma once
+// Where the rows of a page come from and where the leveled rows go: a file being read and
+// written, or a picture in memory.
+#include <cstddef>
+
+#include "image/page_layout.h"
+
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  virtual const PageLayout& layout() const = 0;
+  // Rows are best read in runs of this many, starting at multiples of it (a TIFF's tiles).
+  virtual std::size_t chunk_rows() const { return 1; }
+  // Rows [y, y + count) as interleaved samples of the layout's type. Rows come in order, but
+  // a source may be read again from the top.
+  virtual void read_rows(std::size_t y, std::size_t count, void* rows) = 0;
+};
+
+class RowSink {
+ public:
+  virtual ~RowSink() = default;
+  // Rows [y, y + count), in order, as planar values: value channel c of row y + r, column x
+  // at values[c * channel_stride + r * width + x] (colour channels first, alpha last).
+  virtual void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) = 0;
+};

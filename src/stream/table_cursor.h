@@ -1,0 +1,46 @@
+#pragma once
+// A cursor down a summed-area table: it computes the table's rows in order, each from the
+// one above and the plane's values of that row, and keeps the last few.
+#include <cstddef>
+#include <vector>
+
+#include "window_stats/table_rows.h"
+
+class TableCursor {
+ public:
+  explicit TableCursor(std::size_t width)
+      : width_(width), rows_((table_group + 1) * width), values_(table_group * width), scratch_(3 * width) {}
+
+  // The next row it will compute.
+  long long next() const { return next_; }
+
+  // One of the last table_group rows computed (and the one above them).
+  const double* row(long long t) const { return rows_.data() + static_cast<std::size_t>(t % slots) * width_; }
+
+  // Computes rows next() .. last; values(t, out, scratch) writes the values row t of the
+  // table sums (scratch: three rows to work in). Nothing happens when last < next().
+  template <class Values>
+  void advance(long long last, Values values) {
+    while (next_ <= last) {
+      const std::size_t count = static_cast<std::size_t>(std::min<long long>(table_group, last - next_ + 1));
+      const double* in[table_group];
+      double* out[table_group];
+      for (std::size_t k = 0; k < count; ++k) {
+        double* v = values_.data() + k * width_;
+        values(next_ + static_cast<long long>(k), v, scratch_.data());
+        in[k] = v;
+        out[k] = const_cast<double*>(row(next_ + static_cast<long long>(k)));
+      }
+      fill_table_rows(next_ > 0 ? row(next_ - 1) : nullptr, in, out, count, width_);
+      next_ += static_cast<long long>(count);
+    }
+  }
+
+ private:
+  static constexpr long long slots = table_group + 1;
+  std::size_t width_;
+  std::vector<double> rows_;     // slots rows, row t at slot t % slots
+  std::vector<double> values_;   // a group of the plane's values
+  std::vector<double> scratch_;
+  long long next_ = 0;
+};
