@@ -3,6 +3,7 @@
 // peers. Not a test: run it with scripts/bench.
 //
 //   kelvane_bench [width height [tool]]     (default 6000 4000 build/kelvane)
+//   kelvane_bench --leveling [width height]  the first table only
 //   kelvane_bench --gigapixel [tool]         one-window runs on a 40000 x 25000 gray PNG
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -146,6 +147,8 @@ int main(int argc, char** argv) {
     gigapixel(argc > 2 ? argv[2] : "build/kelvane");
     return 0;
   }
+  const bool leveling_only = argc > 1 && std::string(argv[1]) == "--leveling";
+  if (leveling_only) --argc, ++argv;
   const std::size_t width = argc > 2 ? std::strtoul(argv[1], nullptr, 10) : 6000;
   const std::size_t height = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4000;
   const std::string tool = argc > 3 ? argv[3] : "build/kelvane";
@@ -160,7 +163,9 @@ int main(int argc, char** argv) {
       const double t_rgb = best_leveling(rgb, a, windows, 31, 301), t_gray = best_leveling(gray, a, windows, 31, 301);
       std::printf("%-11s %10.0f %8.0f %10.0f %8.0f\n", name_of(a, windows).c_str(), t_rgb * 1e3, megapixels / t_rgb,
                   t_gray * 1e3, megapixels / t_gray);
+      std::fflush(stdout);
     }
+  if (leveling_only) return 0;
 
   std::printf("\nWindow sweep on RGB (two windows: w and 2w+1), ms\n");
   std::printf("%-11s %8s %8s %8s %8s %12s\n", "operation", "3", "31", "301", "3001", "3001 / 3");

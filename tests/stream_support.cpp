@@ -1,15 +1,42 @@
 #include "stream_support.h"
 
+#include <cstring>
+
 #include "stream/memory_rows.h"
 
+namespace {
+
+// The codes of the values, planar, as samples of the type.
+template <class T>
+std::vector<unsigned char> codes_of(const literal::Img& input, double unit) {
+  std::vector<unsigned char> bytes(input.v.size() * sizeof(T));
+  for (std::size_t i = 0; i < input.v.size(); ++i) {
+    const T code = static_cast<T>(input.v[i] * unit + 0.5);
+    std::memcpy(bytes.data() + i * sizeof(T), &code, sizeof(T));
+  }
+  return bytes;
+}
+
+}  // namespace
+
 std::vector<double> level_stream(const literal::Img& input, const Algorithm& algorithm, int windows, std::uint32_t w1,
-                                 std::uint32_t w2, GrayMethod method, unsigned threads, LevelingReport* report) {
-  PageLayout layout = integer_layout(input.w, input.h, input.s, SampleType::f64, 64);
-  for (auto& coding : layout.coding) coding.unit = 1.0;
-  const std::ptrdiff_t row = std::ptrdiff_t(input.w) * 8, plane = row * input.h;
-  MemorySource source(layout, MemoryPicture{input.v.data(), row, 8, plane});
+                                 std::uint32_t w2, GrayMethod method, unsigned threads, LevelingReport* report,
+                                 SampleType sample, bool trailing_cursors) {
+  const std::size_t bytes = sample_bytes(sample);
+  PageLayout layout = integer_layout(input.w, input.h, input.s, sample, static_cast<unsigned>(8 * bytes));
+  if (sample == SampleType::f64)
+    for (auto& coding : layout.coding) coding.unit = 1.0;
+  const std::vector<unsigned char> codes = sample == SampleType::u8 ? codes_of<std::uint8_t>(input, 255.0)
+                                           : sample == SampleType::u16 ? codes_of<std::uint16_t>(input, 65535.0)
+                                                                      : std::vector<unsigned char>();
+  const void* samples = sample == SampleType::f64 ? static_cast<const void*>(input.v.data()) : codes.data();
+  const std::ptrdiff_t row = std::ptrdiff_t(input.w) * std::ptrdiff_t(bytes), plane = row * input.h;
+  MemorySource source(layout, MemoryPicture{samples, row, std::ptrdiff_t(bytes), plane});
+  // The leveled values as they are: doubles out, whatever came in.
+  PageLayout values_layout = layout;
+  values_layout.sample = SampleType::f64;
   std::vector<double> out(input.v.size());
-  MemorySink sink(layout, out.data(), row, 8, plane);
+  MemorySink sink(values_layout, out.data(), std::ptrdiff_t(input.w) * 8, 8, std::ptrdiff_t(input.w) * 8 * input.h);
   Leveling leveling;
   leveling.algorithm = &algorithm;
   leveling.windows = windows;
@@ -18,6 +45,7 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   leveling.method = method;
   StreamSettings settings;
   settings.threads = threads;
+  if (trailing_cursors) settings.window_table_bytes = 0;
   const LevelingReport done = level_page(leveling, source, sink, settings);
   if (report) *report = done;
   return out;

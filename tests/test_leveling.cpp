@@ -98,6 +98,33 @@ TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
   }
 }
 
+TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
+  // Tall pictures of 8- and 16-bit codes, as read from files: many bands of rows, windows
+  // from the pixel alone to beyond the picture.
+  struct Case {
+    unsigned w, h, s;
+    SampleType sample;
+  };
+  const Case cases[] = {{13, 157, 1, SampleType::u8}, {9, 301, 3, SampleType::u16}, {37, 90, 4, SampleType::u8},
+                        {5, 64, 2, SampleType::u16}};
+  const std::pair<std::uint32_t, std::uint32_t> windows[] = {{0, 3}, {1, 2}, {2, 31}, {3, 1000}, {41, 0xFFFFFFFFu}};
+  GrayMethod m = find_gray_method("lightness");
+  unsigned seed = 40;
+  for (const Case& c : cases) {
+    literal::Img input = random_picture(c.w, c.h, c.s, seed++);
+    if (c.sample == SampleType::u16)  // codes of 16 bits, not only multiples of 257
+      for (std::size_t i = 0; i < input.v.size(); ++i) input.v[i] = double((i * 7919 + seed) % 65536) / 65535.0;
+    for (const auto& op : operations())
+      for (const auto& w : windows)
+        for (bool trailing : {false, true})
+          ASSERT_TRUE(same_bits(run_reference(op, input, w.first, w.second, m),
+                                level_stream(input, *op.algorithm, op.windows, w.first, w.second, m, 2, nullptr,
+                                             c.sample, trailing)))
+              << op.name << " " << c.w << "x" << c.h << "x" << c.s << " windows " << w.first << "," << w.second
+              << (trailing ? " trailing cursors" : "");
+  }
+}
+
 TEST(Leveling, StdOfOneRowGivesTheWorkedValues) {
   literal::Img im(3, 1, 1);
   im.v = {0.0, 0.5, 1.0};

@@ -227,6 +227,10 @@ class PnmReader final : public PictureReader {
 
   void decode_binary_row(const unsigned char* in, const PageLayout& layout, unsigned char* out) const {
     const std::size_t n = layout.width * layout.channels;
+    if (maxval_ == 255 && kind_ != 4) {  // every byte is a valid sample as it is
+      std::memcpy(out, in, n);
+      return;
+    }
     if (kind_ == 4) {
       for (std::size_t x = 0; x < n; ++x) store(layout, out, x, (in[x / 8] >> (7 - x % 8)) & 1u);
     } else if (maxval_ > 255) {

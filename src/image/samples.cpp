@@ -14,13 +14,20 @@ inline double value_of(T s, const SampleCoding& k) {
   return static_cast<double>(s);
 }
 
-// Stored channel c of every pixel of a row.
+// Stored channel c of every pixel of a row: value_of, with its choice made once a row.
 template <class T>
 void channel_to_values(const T* in, const PageLayout& layout, std::size_t c, double* out) {
   const SampleCoding& k = layout.coding[c];
-  const std::size_t channels = layout.channels;
+  const std::size_t n = layout.channels, w = layout.width;
   const T* s = in + c;
-  for (std::size_t x = 0; x < layout.width; ++x, s += channels) out[x] = value_of(*s, k);
+  if (k.stretch != 0.0)
+    for (std::size_t x = 0; x < w; ++x) out[x] = std::nearbyint(static_cast<double>(s[x * n]) * k.stretch) / k.unit;
+  else if (k.offset != 0.0)
+    for (std::size_t x = 0; x < w; ++x) out[x] = (static_cast<double>(s[x * n]) + k.offset) / k.unit;
+  else if (k.unit != 1.0)
+    for (std::size_t x = 0; x < w; ++x) out[x] = static_cast<double>(s[x * n]) / k.unit;
+  else
+    for (std::size_t x = 0; x < w; ++x) out[x] = static_cast<double>(s[x * n]);
 }
 
 template <class T>

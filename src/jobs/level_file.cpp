@@ -67,7 +67,7 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
       const PageLayout& layout = page.layout;
       const long double output_bytes = whole_output ? static_cast<long double>(layout.pixel_count()) * layout.channels * 8 : 0;
       check_memory(input.path(), layout.width, layout.height,
-                   stream_bytes(leveling, layout, page.chunk_rows) + page.decoder_bytes + output_bytes);
+                   stream_bytes(leveling, layout, page.chunk_rows, settings) + page.decoder_bytes + output_bytes);
     }
   };
   check(false);
@@ -78,10 +78,20 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
 
   LevelingReport report;
   std::unique_ptr<PictureWriter> writer = create_picture(output, format, plans, pages, choices);
+  // Progress over the file: pages count by their pixels.
+  long double pixels = 0, before = 0;
+  for (const PageInfo& page : pages) pixels += static_cast<long double>(page.layout.pixel_count());
   for (std::size_t p = 0; p < pages.size(); ++p) {
     PageSource source(input, p);
     PageSink sink(*writer, p);
-    if (level_page(leveling, source, sink, settings).channel_by_channel) report.channel_by_channel = true;
+    StreamSettings page_settings = settings;
+    const long double share = static_cast<long double>(pages[p].layout.pixel_count()) / pixels;
+    if (settings.progress)
+      page_settings.progress = [&](std::size_t done, std::size_t total) {
+        settings.progress(static_cast<std::size_t>((before + share * done / total) * 1e6), 1000000);
+      };
+    if (level_page(leveling, source, sink, page_settings).channel_by_channel) report.channel_by_channel = true;
+    before += share;
   }
   writer->commit();
   return report;

@@ -17,6 +17,7 @@
 #include "main/exit_status.h"
 #include "main/messages.h"
 #include "main/options.h"
+#include "main/progress.h"
 #include "main/window_arg.h"
 
 namespace {
@@ -64,7 +65,10 @@ int run(const Options& options, int count, char** words) {
       return exit_misuse;
     }
   }
-  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding, options.stream);
+  ProgressLine line(std::string("Leveling ") + input);
+  StreamSettings settings = options.stream;
+  settings.progress = [&](std::size_t done, std::size_t total) { line.show(double(done) / double(total)); };
+  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding, settings);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }

@@ -33,6 +33,10 @@ const std::vector<OptionSpec> option_specs = {
      [](Options& o, const char*) { return o.level_alpha = true; }},
     {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs, 1 to 100 (default 100)",
      [](Options& o, const char* v) { return whole_number(v, 1, 100, o.encoding.jpeg_quality); }},
+    {"--png-compression", nullptr, "N", "3",
+     "zlib level of PNG outputs, 0 (none, fastest) to 9 (smallest). Default 3: on the sample photographs "
+     "its files are 2 to 5% larger than level 6's (libpng's default), written in less than half the time",
+     [](Options& o, const char* v) { return whole_number(v, 0, 9, o.encoding.png_compression); }},
     {"--tiff-compression", nullptr, "NAME", "zip",
      "compression of TIFF outputs: none, lzw, zip or packbits (default: the input TIFF's own "
      "lossless compression, none for other inputs)",

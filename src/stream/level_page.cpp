@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -14,7 +15,10 @@
 
 namespace {
 
-constexpr std::size_t band_rows = table_group;
+// Rows leveled together. The walk is a pipeline of bands: while the cursors reach the rows
+// of one band, the band before is leveled, the one before that written, and the rows of the
+// next read, all at once on the pool's threads.
+constexpr std::size_t band_rows = 2 * table_group;
 using Row = long long;  // row numbers, signed: a trailing cursor's rows start above the page
 
 // What is leveled: each leveled channel on its own, or one gray plane whose correction is
@@ -61,39 +65,38 @@ class PlaneRows {
  public:
   PlaneRows(const Leveling& leveling, const PageLayout& layout, const Planes& planes, const std::vector<Table>& tables)
       : layout_(layout), planes_(planes), tables_(tables), method_(leveling.method) {
-    if (planes.gray) return;
-    codes_.resize(planes.leveled);
-    for (std::size_t c = 0; c < planes.leveled; ++c) {
-      const std::vector<double> values = code_values(layout, c);
+    // Tables of codes for the leveled channels (all of them: the gray reads three); the
+    // last table of each channel holds the values themselves.
+    codes_.resize(layout.channels);
+    for (std::size_t c = 0; c < layout.channels; ++c) {
+      std::vector<double> values = code_values(layout, c);
       if (values.empty()) continue;
-      codes_[c].resize(tables.size());
-      for (std::size_t t = 0; t < tables.size(); ++t) {
+      codes_[c].resize(tables.size() + 1);
+      for (std::size_t t = 0; t < tables.size() && !planes.gray && c < planes.leveled; ++t) {
         codes_[c][t].resize(values.size());
         for (std::size_t s = 0; s < values.size(); ++s) codes_[c][t][s] = table_value(tables[t], values[s], power_exponent);
       }
+      codes_[c][tables.size()] = std::move(values);
     }
+  }
+
+  // Value channel c of a row.
+  void channel(const unsigned char* row, std::size_t c, double* out) const {
+    if (codes_[c].empty()) return channel_values(row, layout_, c, out);
+    lookup(row, c, codes_[c].back().data(), out);
   }
 
   // The plane's values of a row; `scratch` holds three rows for the gray.
   void values(const unsigned char* row, std::size_t plane, double* out, double* scratch) const {
-    if (!planes_.gray) return channel_values(row, layout_, plane, out);
+    if (!planes_.gray) return channel(row, plane, out);
     const std::size_t w = layout_.width;
-    for (std::size_t c = 0; c < 3; ++c) channel_values(row, layout_, c, scratch + c * w);
+    for (std::size_t c = 0; c < 3; ++c) channel(row, c, scratch + c * w);
     gray_row(scratch, scratch + w, scratch + 2 * w, w, method_, out);
   }
 
   // What table t of the plane sums for each pixel of a row.
   void table_values(const unsigned char* row, std::size_t plane, std::size_t t, double* out, double* scratch) const {
-    if (!planes_.gray && !codes_[plane].empty()) {
-      const double* lookup = codes_[plane][t].data();
-      const std::size_t step = layout_.channels, c = stored_channel(layout_, plane);
-      if (layout_.sample == SampleType::u8)
-        for (std::size_t x = 0; x < layout_.width; ++x) out[x] = lookup[row[x * step + c]];
-      else
-        for (std::size_t x = 0; x < layout_.width; ++x)
-          out[x] = lookup[reinterpret_cast<const std::uint16_t*>(row)[x * step + c]];
-      return;
-    }
+    if (!planes_.gray && !codes_[plane].empty()) return lookup(row, plane, codes_[plane][t].data(), out);
     values(row, plane, out, scratch);
     const Table table = tables_[t];
     if (table != Table::values)
@@ -101,19 +104,40 @@ class PlaneRows {
   }
 
  private:
+  void lookup(const unsigned char* row, std::size_t value_channel, const double* table, double* out) const {
+    const std::size_t step = layout_.channels, c = stored_channel(layout_, value_channel);
+    if (layout_.sample == SampleType::u8)
+      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[row[x * step + c]];
+    else
+      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[x * step + c]];
+  }
+
   const PageLayout& layout_;
   Planes planes_;
   std::vector<Table> tables_;
   GrayMethod method_;
-  std::vector<std::vector<std::vector<double>>> codes_;  // [channel][table][code]
+  std::vector<std::vector<std::vector<double>>> codes_;  // [value channel][table, then the values][code]
 };
 
 // The cursors of one half window: per plane and table, one at the windows' bottom rows and
-// one at the rows above their tops.
+// one at the rows above their tops; or, where the rows of a window's height fit in memory,
+// one that keeps them all, the tops' included.
 struct WindowCursors {
   std::uint32_t radius;
-  std::vector<std::unique_ptr<TableCursor>> lead, trail;  // [plane * tables + table]
+  std::vector<std::unique_ptr<TableCursor>> lead, trail;  // [plane * tables + table]; trail may be empty
 };
+
+// Table rows a leading cursor keeps so that the rows above the windows of the band being
+// leveled are still there while it reaches the next band's.
+std::size_t window_span(std::uint32_t r) { return 2 * static_cast<std::size_t>(r) + 2 * band_rows + 2; }
+
+// Rows a cursor keeps for the band being leveled while it reaches the next.
+constexpr std::size_t two_bands = 2 * band_rows + 1;
+
+// Whether the leading cursors of a half window keep its whole height.
+bool keeps_window(std::uint32_t r, std::size_t width, std::size_t cursors, long double budget) {
+  return static_cast<long double>(window_span(r)) * width * 8 * cursors <= budget;
+}
 
 WindowRows rows_of(const TableCursor& lead, const TableCursor& trail, Row y, std::uint32_t r, std::size_t height) {
   const std::size_t y0 = window_start(static_cast<std::size_t>(y), r);
@@ -132,10 +156,11 @@ WindowRows* table_slot(WindowTables& t, Table table) {
   return &t.values;
 }
 
-// Rows the ring holds: a window's height above and below a band, and a chunk to read into.
+// Rows the ring holds: a window's height around three bands (the one leveled, the one the
+// cursors reach, the one read), and a chunk to read into.
 std::size_t ring_rows(const Leveling& leveling, std::size_t height, std::size_t chunk) {
   const unsigned long long r = std::max(leveling.window1 >> 1, leveling.windows == 2 ? leveling.window2 >> 1 : 0u);
-  const unsigned long long span = std::min<unsigned long long>(height, 2 * r + band_rows + 2);
+  const unsigned long long span = std::min<unsigned long long>(height, 2 * r + 3 * band_rows + 2);
   return static_cast<std::size_t>(span) + std::max<std::size_t>(1, chunk);
 }
 
@@ -161,6 +186,7 @@ class PageStream {
     report.channel_by_channel = leveling_.algorithm->takes_method && !planes_.gray;
     if (width_ == 0 || height_ == 0) return report;
     totals_.assign(planes_.count(), PlaneTotals());
+    walks_ = leveling_.windows == 1 ? 2 : 1;
     if (leveling_.windows == 1) sum_planes();
     level_rows();
     return report;
@@ -168,6 +194,10 @@ class PageStream {
 
  private:
   std::size_t cursor_count() const { return planes_.count() * tables_.size(); }
+
+  void progress(std::size_t rows) const {
+    if (settings_.progress) settings_.progress(rows, walks_ * height_);
+  }
 
   // Runs a cursor up to row `last` over the ring's rows.
   void advance(TableCursor& cursor, std::size_t index, Row last, const InputRing& ring) const {
@@ -178,23 +208,28 @@ class PageStream {
   }
 
   // The one-window forms' reference: every table of every plane walked to its last entry,
-  // the sum over the whole plane.
+  // the sum over the whole plane. The rows of the next stretch are read while the cursors go
+  // through this one.
   void sum_planes() {
     std::vector<std::unique_ptr<TableCursor>> cursors;
     for (std::size_t i = 0; i < cursor_count(); ++i) cursors.push_back(std::make_unique<TableCursor>(width_));
-    const std::size_t step = 8 * band_rows;
-    InputRing ring(source_, step + source_.chunk_rows());
-    for (Row y = 0; y < static_cast<Row>(height_); y += step) {
-      const Row last = std::min<Row>(y + step - 1, static_cast<Row>(height_) - 1);
-      ring.fill(y, last);
-      run_tasks(cursors.size(), settings_.threads, [&](std::size_t i) { advance(*cursors[i], i, last, ring); });
+    const Row step = static_cast<Row>(4 * band_rows), height = static_cast<Row>(height_);
+    InputRing ring(source_, static_cast<std::size_t>(2 * step) + source_.chunk_rows());
+    ring.fill(0, step - 1);
+    for (Row y = 0; y < height; y += step) {
+      const Row last = std::min(y + step - 1, height - 1);
+      run_tasks(cursors.size() + 1, settings_.threads, [&](std::size_t i) {
+        if (i == 0) ring.fill(y, last + step);
+        else advance(*cursors[i - 1], i - 1, last, ring);
+      });
+      progress(static_cast<std::size_t>(last + 1));
     }
     const double pixels = static_cast<double>(static_cast<unsigned long long>(width_) * height_);
     for (std::size_t p = 0; p < planes_.count(); ++p) {
       PlaneTotals& totals = totals_[p];
       totals.pixels = pixels;
       for (std::size_t t = 0; t < tables_.size(); ++t) {
-        const double sum = cursors[p * tables_.size() + t]->row(static_cast<Row>(height_) - 1)[width_ - 1];
+        const double sum = cursors[p * tables_.size() + t]->row(height - 1)[width_ - 1];
         switch (tables_[t]) {
           case Table::values: totals.values = sum; break;
           case Table::squares: totals.squares = sum; break;
@@ -205,52 +240,77 @@ class PageStream {
     }
   }
 
-  // The leveling walk, a band of rows at a time.
+  // The leveling walk, as a pipeline of bands: in step s the rows of band s + 1 are read, the
+  // cursors reach band s, band s - 1 is leveled and band s - 2 written.
   void level_rows() {
     std::vector<WindowCursors> windows;  // one set per distinct half window
     for (int w = 0; w < leveling_.windows; ++w) {
       if (w == 1 && radius_[1] == radius_[0]) break;
       WindowCursors set;
       set.radius = radius_[w];
+      const bool keep = keeps_window(set.radius, width_, cursor_count(), settings_.window_table_bytes);
       for (std::size_t i = 0; i < cursor_count(); ++i) {
-        set.lead.push_back(std::make_unique<TableCursor>(width_));
-        set.trail.push_back(std::make_unique<TableCursor>(width_));
+        set.lead.push_back(std::make_unique<TableCursor>(width_, keep ? window_span(set.radius) : two_bands));
+        if (!keep) set.trail.push_back(std::make_unique<TableCursor>(width_, two_bands));
       }
       windows.push_back(std::move(set));
     }
     const std::size_t set_of[2] = {0, windows.size() - 1};
     InputRing ring(source_, ring_rows(leveling_, height_, source_.chunk_rows()));
-    const std::size_t channels = layout_.channels;
-    std::vector<double> band(channels * band_rows * width_);
+    std::vector<double> bands[2];
+    for (auto& band : bands) band.resize(layout_.channels * band_rows * width_);
 
-    const Row height = static_cast<Row>(height_);
-    for (Row y = 0; y < height; y += band_rows) {
-      const Row n = std::min<Row>(band_rows, height - y);
-      Row keep_from = y, last = y + n - 1;
-      for (const WindowCursors& set : windows) {
-        keep_from = std::min(keep_from, set.trail[0]->next());
-        last = std::max(last, std::min<Row>(y + n - 1 + set.radius, height - 1));
+    const Row height = static_cast<Row>(height_), B = static_cast<Row>(band_rows);
+    const Row count = (height + B - 1) / B;
+    const auto first_row = [&](Row band) { return band * B; };
+    const auto rows_in = [&](Row band) { return std::min(B, height - band * B); };
+    // The last input row the cursors need for a band, and the first any of them still needs.
+    const auto last_needed = [&](Row band) {
+      Row last = first_row(band) + rows_in(band) - 1;
+      for (const WindowCursors& set : windows) last = std::max(last, std::min<Row>(last + set.radius, height - 1));
+      return last;
+    };
+    ring.fill(0, last_needed(0));
+    for (Row step = 0; step < count + 2; ++step) {
+      Row keep_from = first_row(std::max<Row>(step - 1, 0));
+      for (const WindowCursors& set : windows)
+        if (!set.trail.empty()) keep_from = std::min(keep_from, set.trail[0]->next());
+      // Writing and reading go first: each is one long task, the rest is many short ones.
+      std::vector<std::function<void()>> tasks;
+      if (step >= 2) {
+        const Row band = step - 2, n = rows_in(band);
+        const double* out = bands[band % 2].data();
+        tasks.push_back([&, band, n, out] {
+          sink_.write_rows(static_cast<std::size_t>(first_row(band)), static_cast<std::size_t>(n), out,
+                           static_cast<std::size_t>(n) * width_);
+        });
       }
-      ring.fill(keep_from, last);
-      // Every cursor of every window, plane and table on its own.
-      const std::size_t per_set = 2 * cursor_count();
-      run_tasks(windows.size() * per_set, settings_.threads, [&](std::size_t task) {
-        WindowCursors& set = windows[task / per_set];
-        const std::size_t i = task % per_set % cursor_count();
-        if (task % per_set < cursor_count())
-          advance(*set.lead[i], i, std::min<Row>(y + n - 1 + set.radius, height - 1), ring);
-        else
-          advance(*set.trail[i], i, y + n - 2 - static_cast<Row>(set.radius), ring);
-      });
-      // Then every row of the band, plane by plane.
-      const std::size_t plane_tasks = planes_.count();
-      run_tasks(static_cast<std::size_t>(n) * plane_tasks, settings_.threads, [&](std::size_t task) {
-        const Row row = y + static_cast<Row>(task / plane_tasks);
-        level_band_row(row, task % plane_tasks, windows, set_of, ring,
-                       band.data() + static_cast<std::size_t>(row - y) * width_, static_cast<std::size_t>(n));
-      });
-      sink_.write_rows(static_cast<std::size_t>(y), static_cast<std::size_t>(n), band.data(),
-                       static_cast<std::size_t>(n) * width_);
+      if (step + 1 < count) tasks.push_back([&, step, keep_from] { ring.fill(keep_from, last_needed(step + 1)); });
+      if (step < count) {
+        const Row y = first_row(step), n = rows_in(step);
+        for (WindowCursors& set : windows)
+          for (std::size_t i = 0; i < cursor_count(); ++i) {
+            TableCursor* lead = set.lead[i].get();
+            const Row lead_to = std::min<Row>(y + n - 1 + set.radius, height - 1);
+            tasks.push_back([&, lead, i, lead_to] { advance(*lead, i, lead_to, ring); });
+            if (set.trail.empty()) continue;
+            TableCursor* trail = set.trail[i].get();
+            const Row trail_to = y + n - 2 - static_cast<Row>(set.radius);
+            tasks.push_back([&, trail, i, trail_to] { advance(*trail, i, trail_to, ring); });
+          }
+      }
+      if (step >= 1 && step - 1 < count) {
+        const Row band = step - 1, y = first_row(band), n = rows_in(band);
+        double* out = bands[band % 2].data();
+        for (Row r = 0; r < n; ++r)
+          for (std::size_t plane = 0; plane < planes_.count(); ++plane)
+            tasks.push_back([&, y, r, n, plane, out] {
+              level_band_row(y + r, plane, windows, set_of, ring, out + static_cast<std::size_t>(r) * width_,
+                             static_cast<std::size_t>(n));
+            });
+      }
+      run_tasks(tasks.size(), settings_.threads, [&](std::size_t t) { tasks[t](); });
+      if (step >= 2) progress((walks_ - 1) * height_ + static_cast<std::size_t>(first_row(step - 2) + rows_in(step - 2)));
     }
   }
 
@@ -267,7 +327,8 @@ class PageStream {
       const WindowCursors& set = windows[set_of[k]];
       for (std::size_t t = 0; t < tables_.size(); ++t) {
         const std::size_t i = plane * tables_.size() + t;
-        *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], *set.trail[i], row, set.radius, height_);
+        const TableCursor& above = set.trail.empty() ? *set.lead[i] : *set.trail[i];
+        *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], above, row, set.radius, height_);
       }
     }
     double* leveled = planes_.gray ? scratch + 10 * w : out + plane * stride;
@@ -275,12 +336,12 @@ class PageStream {
               power_exponent, scratch);
     if (planes_.gray)
       for (std::size_t c = 0; c < planes_.leveled; ++c) {
-        channel_values(samples, layout_, c, out + c * stride);
+        rows_.channel(samples, c, out + c * stride);
         reproject_row(out + c * stride, in, leveled, w);
       }
     // Channels left as they are (alpha), with the first plane's task.
     if (plane == 0)
-      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c) channel_values(samples, layout_, c, out + c * stride);
+      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c) rows_.channel(samples, c, out + c * stride);
   }
 
   const Leveling& leveling_;
@@ -294,6 +355,7 @@ class PageStream {
   PlaneRows rows_;
   std::uint32_t radius_[2];
   std::vector<PlaneTotals> totals_;
+  std::size_t walks_ = 1;  // walks over the page's rows: two for the one-window forms
 };
 
 }  // namespace
@@ -302,17 +364,23 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
   return PageStream(leveling, source, sink, settings).run();
 }
 
-long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows) {
+long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
+                         const StreamSettings& settings) {
   const long double w = static_cast<long double>(layout.width);
   const Planes planes = planes_of(leveling, layout);
-  const long double cursors = planes.count() * tables_list(leveling.algorithm->family).size() *
-                              (leveling.windows == 2 ? 4.0L : 2.0L);
+  const std::size_t per_window = planes.count() * tables_list(leveling.algorithm->family).size();
+  long double kept = 0;  // table rows the cursors keep
+  for (std::uint32_t r : {leveling.window1 >> 1, leveling.window2 >> 1}) {
+    kept += keeps_window(r, layout.width, per_window, settings.window_table_bytes) ? per_window * static_cast<long double>(window_span(r))
+                                                       : per_window * 2.0L * two_bands;
+    if (leveling.windows == 1) break;
+  }
   const long double ring = static_cast<long double>(ring_rows(leveling, layout.height, chunk_rows)) *
                            layout.row_bytes();
   // A cursor holds a band and the row above, and a band of values; the band of leveled
   // rows; scratch rows of every thread; code tables of 16-bit channels.
-  const long double rows = cursors * (2 * band_rows + 1) * w * 8 + layout.channels * band_rows * w * 8 +
-                           default_threads() * 12 * w * 8;
+  const long double rows = (kept + 2.0L * per_window * table_group) * w * 8 + 2.0L * layout.channels * band_rows * w * 8 +
+                           settings.threads * 12 * w * 8;
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
   return ring + rows + codes;
 }

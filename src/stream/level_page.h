@@ -7,12 +7,18 @@
 // the cursors hold a few rows each. The one-window forms need each table's last entry
 // first: one walk over the page before the leveling walk.
 #include <cstddef>
+#include <functional>
 
 #include "leveling/algorithms.h"
 #include "stream/rows.h"
 
 struct StreamSettings {
-  unsigned threads = 1;  // threads to level with (the reader and writer may add their own)
+  unsigned threads = 1;  // threads to level with, reading and writing included
+  // Memory for the table rows of a window's height: where they fit, the leading cursors keep
+  // them and no trailing cursor builds every table row a second time.
+  long double window_table_bytes = 64.0L * (1 << 20);
+  // Told, from the calling thread, how far the page is: rows walked of all the walks' rows.
+  std::function<void(std::size_t done, std::size_t total)> progress;
 };
 
 // What a page's leveling did besides writing its rows.
@@ -28,4 +34,5 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
 
 // The memory a page's stream needs at most, in bytes, for the budget check: it grows with
 // the width and the window, not with the height (beyond the window's).
-long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows);
+long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
+                         const StreamSettings& settings);

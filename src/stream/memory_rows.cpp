@@ -5,16 +5,36 @@
 
 #include "image/samples.h"
 
+namespace {
+
+// Samples of one channel of a row, `pixel` bytes apart, into every `channels`-th slot.
+template <class T>
+void gather(const unsigned char* from, std::ptrdiff_t pixel, std::size_t width, std::size_t channels, T* to) {
+  for (std::size_t x = 0; x < width; ++x) std::memcpy(to + x * channels, from + static_cast<std::ptrdiff_t>(x) * pixel, sizeof(T));
+}
+
+}  // namespace
+
 void MemorySource::read_rows(std::size_t y, std::size_t count, void* rows) {
-  const std::size_t bytes = sample_bytes(layout_.sample);
+  const std::size_t bytes = sample_bytes(layout_.sample), n = layout_.channels, w = layout_.width;
+  const bool interleaved = picture_.channel_stride == static_cast<std::ptrdiff_t>(bytes) &&
+                           picture_.pixel_stride == static_cast<std::ptrdiff_t>(n * bytes);
   unsigned char* out = static_cast<unsigned char*>(rows);
-  for (std::size_t r = 0; r < count; ++r) {
+  for (std::size_t r = 0; r < count; ++r, out += w * n * bytes) {
     const unsigned char* row = static_cast<const unsigned char*>(picture_.base) + static_cast<std::ptrdiff_t>(y + r) * picture_.row_stride;
-    for (std::size_t x = 0; x < layout_.width; ++x)
-      for (std::size_t c = 0; c < layout_.channels; ++c, out += bytes)
-        std::memcpy(out, row + static_cast<std::ptrdiff_t>(x) * picture_.pixel_stride +
-                             static_cast<std::ptrdiff_t>(c) * picture_.channel_stride,
-                    bytes);
+    if (interleaved) {
+      std::memcpy(out, row, w * n * bytes);
+      continue;
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+      const unsigned char* from = row + static_cast<std::ptrdiff_t>(c) * picture_.channel_stride;
+      switch (bytes) {
+        case 1: gather(from, picture_.pixel_stride, w, n, out + c); break;
+        case 2: gather(from, picture_.pixel_stride, w, n, reinterpret_cast<std::uint16_t*>(out) + c); break;
+        case 4: gather(from, picture_.pixel_stride, w, n, reinterpret_cast<std::uint32_t*>(out) + c); break;
+        default: gather(from, picture_.pixel_stride, w, n, reinterpret_cast<std::uint64_t*>(out) + c); break;
+      }
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // A cursor down a summed-area table: it computes the table's rows in order, each from the
 // one above and the plane's values of that row, and keeps the last few.
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -8,14 +9,16 @@
 
 class TableCursor {
  public:
-  explicit TableCursor(std::size_t width)
-      : width_(width), rows_((table_group + 1) * width), values_(table_group * width), scratch_(3 * width) {}
+  // Keeps the last `kept` rows it computed (at least a group and the row above it).
+  explicit TableCursor(std::size_t width, std::size_t kept = table_group + 1)
+      : width_(width), slots_(static_cast<long long>(std::max(kept, table_group + 1))),
+        rows_(static_cast<std::size_t>(slots_) * width), values_(table_group * width), scratch_(3 * width) {}
 
   // The next row it will compute.
   long long next() const { return next_; }
 
-  // One of the last table_group rows computed (and the one above them).
-  const double* row(long long t) const { return rows_.data() + static_cast<std::size_t>(t % slots) * width_; }
+  // One of the rows it keeps.
+  const double* row(long long t) const { return rows_.data() + static_cast<std::size_t>(t % slots_) * width_; }
 
   // Computes rows next() .. last; values(t, out, scratch) writes the values row t of the
   // table sums (scratch: three rows to work in). Nothing happens when last < next().
@@ -37,9 +40,9 @@ class TableCursor {
   }
 
  private:
-  static constexpr long long slots = table_group + 1;
   std::size_t width_;
-  std::vector<double> rows_;     // slots rows, row t at slot t % slots
+  long long slots_;
+  std::vector<double> rows_;     // row t at slot t % slots_
   std::vector<double> values_;   // a group of the plane's values
   std::vector<double> scratch_;
   long long next_ = 0;

@@ -1,0 +1,42 @@
+#include "main/progress.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr double delay_seconds = 2.0, redraw_seconds = 0.2;
+
+std::string duration_text(double seconds) {
+  const long s = static_cast<long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600) std::snprintf(text, sizeof text, "%ld h %02ld min", s / 3600, s / 60 % 60);
+  else if (s >= 60) std::snprintf(text, sizeof text, "%ld min %02ld s", s / 60, s % 60);
+  else std::snprintf(text, sizeof text, "%ld s", s);
+  return text;
+}
+
+}  // namespace
+
+ProgressLine::ProgressLine(std::string what)
+    : what_(std::move(what)), terminal_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()), last_(start_) {}
+
+ProgressLine::~ProgressLine() {
+  if (shown_) std::fprintf(stderr, "\r\033[K");
+}
+
+void ProgressLine::show(double fraction, const std::string& detail) {
+  if (!terminal_) return;
+  const Clock::time_point now = Clock::now();
+  const double elapsed = std::chrono::duration<double>(now - start_).count();
+  if (elapsed < delay_seconds || (shown_ && std::chrono::duration<double>(now - last_).count() < redraw_seconds))
+    return;
+  last_ = now;
+  shown_ = true;
+  std::string line = what_ + ": " + std::to_string(static_cast<int>(fraction * 100)) + "%";
+  if (!detail.empty()) line += ", " + detail;
+  if (fraction > 0.01) line += ", " + duration_text(elapsed * (1 - fraction) / fraction) + " left";
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fflush(stderr);
+}
