@@ -107,7 +107,7 @@ TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
   };
   const Case cases[] = {{13, 157, 1, SampleType::u8}, {9, 301, 3, SampleType::u16}, {37, 90, 4, SampleType::u8},
                         {5, 64, 2, SampleType::u16}};
-  const std::pair<std::uint32_t, std::uint32_t> windows[] = {{0, 3}, {1, 2}, {2, 31}, {3, 1000}, {41, 0xFFFFFFFFu}};
+  const std::pair<std::uint32_t, std::uint32_t> windows[] = {{0, 3}, {1, 2}, {2, 31}, {3, 1000}, {61, 121}, {41, 0xFFFFFFFFu}};
   GrayMethod m = find_gray_method("lightness");
   unsigned seed = 40;
   for (const Case& c : cases) {

@@ -266,8 +266,9 @@ class PageStream {
     const auto rows_in = [&](Row band) { return std::min(B, height - band * B); };
     // The last input row the cursors need for a band, and the first any of them still needs.
     const auto last_needed = [&](Row band) {
-      Row last = first_row(band) + rows_in(band) - 1;
-      for (const WindowCursors& set : windows) last = std::max(last, std::min<Row>(last + set.radius, height - 1));
+      const Row end = first_row(band) + rows_in(band) - 1;
+      Row last = end;
+      for (const WindowCursors& set : windows) last = std::max(last, std::min<Row>(end + set.radius, height - 1));
       return last;
     };
     ring.fill(0, last_needed(0));
