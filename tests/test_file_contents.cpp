@@ -2,13 +2,16 @@
 // layout of TIFF files, carried from the input to the output.
 #include <zlib.h>
 
+#include <cmath>
 #include <random>
 
 #include "files.h"
 #include "files/file_error.h"
 #include "files/page_values.h"
 #include "jobs/level_file.h"
+#include "image/samples.h"
 #include "pictures.h"
+#include "reference/literal.h"
 #include "run_tool.h"
 #include "tiff_bytes.h"
 
@@ -210,6 +213,33 @@ TEST_F(Contents, PagesKeepTheirOwnSizeChannelsAndDepth) {
   EXPECT_EQ(load_pages(dir / "second-out.tif")[0].values, pages[1].values);
   // A format of one page refuses them rather than dropping any.
   EXPECT_THROW(level("mean", dir / "pages.tif", dir / "out.png", 3), FileError);
+}
+
+TEST_F(Contents, EveryPageIsTheLiteralReadingOfItsOwnValues) {
+  // Pages of different sizes, channels and depths, through every algorithm with two windows
+  // (the stream's rows from the file, the table rows from cursors).
+  ImageSpec colour(23, 41, 3, TypeDesc::UINT8), gray(17, 29, 1, TypeDesc::UINT16);
+  write_with_library(dir / "pages.tif", {colour, gray}, {random_bytes(23 * 41 * 3, 10), random_bytes(17 * 29 * 2, 11)});
+  const std::vector<LoadedPage> in = load_pages(dir / "pages.tif");
+  for (const Algorithm& a : algorithms) {
+    Leveling leveling;
+    leveling.algorithm = &a;
+    leveling.windows = 2;
+    leveling.window1 = 5;
+    leveling.window2 = 21;
+    leveling.method = find_gray_method("y709");
+    std::unique_ptr<PictureReader> reader = open_picture(dir / "pages.tif");
+    level_file(*reader, dir / "out.tif", leveling, EncodingChoices(), StreamSettings{2});
+    const std::vector<LoadedPage> out = load_pages(dir / "out.tif");
+    for (std::size_t p = 0; p < 2; ++p) {
+      literal::Img expected(unsigned(in[p].layout.width), unsigned(in[p].layout.height), unsigned(in[p].layout.channels));
+      expected.v = in[p].values;
+      literal::level(a.keyword, 2, expected, 5, 21, leveling.method);
+      const double unit = p == 0 ? 255.0 : 65535.0;
+      for (std::size_t i = 0; i < expected.v.size(); ++i)
+        ASSERT_EQ(std::floor(saved_sample(expected.v[i], unit)) / unit, out[p].values[i]) << a.keyword << " page " << p;
+    }
+  }
 }
 
 TEST_F(Contents, TiffLayoutsAndTags) {

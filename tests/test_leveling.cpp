@@ -11,37 +11,19 @@
 
 namespace {
 
-using Reference = std::function<void(literal::Img&, std::uint32_t, std::uint32_t, GrayMethod)>;
-
 struct Operation {
   std::string name;
   const Algorithm* algorithm;
   int windows;
-  Reference reference;
 };
 
-// The tool's sixteen operations, as the algorithm table gives them, each beside its literal
-// counterpart: a slip in the table fails here too.
+// The tool's sixteen operations, as the algorithm table gives them.
 const std::vector<Operation>& operations() {
-  using u = std::uint32_t;
-  using G = GrayMethod;
-  using I = literal::Img;
-  const double p = 10.0;
-  static const Reference literal_forms[8][2] = {
-      {[](I& i, u a, u, G) { literal::level_mean(i, a); }, [](I& i, u a, u b, G) { literal::level_mean2(i, a, b); }},
-      {[](I& i, u a, u, G m) { literal::level_mean_fn(i, a, m); }, [](I& i, u a, u b, G m) { literal::level_mean_fn2(i, a, b, m); }},
-      {[](I& i, u a, u, G) { literal::level_std(i, a); }, [](I& i, u a, u b, G) { literal::level_std2(i, a, b); }},
-      {[](I& i, u a, u, G m) { literal::level_std_fn(i, a, m); }, [](I& i, u a, u b, G m) { literal::level_std_fn2(i, a, b, m); }},
-      {[=](I& i, u a, u, G) { literal::level_minmax(i, a, p); }, [=](I& i, u a, u b, G) { literal::level_minmax2(i, a, b, p); }},
-      {[=](I& i, u a, u, G m) { literal::level_minmax_fn(i, a, m, p); }, [=](I& i, u a, u b, G m) { literal::level_minmax_fn2(i, a, b, m, p); }},
-      {[=](I& i, u a, u, G) { literal::level_range(i, a, p); }, [=](I& i, u a, u b, G) { literal::level_range2(i, a, b, p); }},
-      {[=](I& i, u a, u, G m) { literal::level_range_fn(i, a, m, p); }, [=](I& i, u a, u b, G m) { literal::level_range_fn2(i, a, b, m, p); }},
-  };
   static const std::vector<Operation> ops = [] {
     std::vector<Operation> list;
-    for (int k = 0; k < 8; ++k) {
-      list.push_back({algorithms[k].keyword, &algorithms[k], 1, literal_forms[k][0]});
-      list.push_back({std::string(algorithms[k].keyword) + "2", &algorithms[k], 2, literal_forms[k][1]});
+    for (const Algorithm& a : algorithms) {
+      list.push_back({a.keyword, &a, 1});
+      list.push_back({std::string(a.keyword) + "2", &a, 2});
     }
     return list;
   }();
@@ -53,10 +35,11 @@ std::vector<double> run_fast(const Operation& op, const literal::Img& input, std
   return level_stream(input, *op.algorithm, op.windows, w1, w2, m, threads);
 }
 
+// The literal reading of the operation, by its keyword: a slip in the algorithm table fails.
 std::vector<double> run_reference(const Operation& op, const literal::Img& input, std::uint32_t w1,
                                   std::uint32_t w2, GrayMethod m) {
   literal::Img copy = input;
-  op.reference(copy, w1, w2, m);
+  literal::level(op.algorithm->keyword, op.windows, copy, w1, w2, m);
   return copy.v;
 }
 

@@ -12,7 +12,7 @@
 struct EncodingChoices {
   int jpeg_quality = 100;        // 1 to 100
   std::string tiff_compression;  // empty: the input TIFF's lossless compression, else none
-  int png_compression = 3;       // zlib level, 0 to 9
+  int png_compression = 2;       // zlib level, 0 to 9
 };
 
 class PictureWriter {

@@ -284,4 +284,17 @@ Img& level_range2(Img& im, std::uint32_t w1, std::uint32_t w2, double p) { retur
 Img& level_range_fn(Img& im, std::uint32_t w, GrayMethod m, double p) { return stretch_fn(im, true, false, w, 0, m, p); }
 Img& level_range_fn2(Img& im, std::uint32_t w1, std::uint32_t w2, GrayMethod m, double p) { return stretch_fn(im, true, true, w1, w2, m, p); }
 
+Img& level(const std::string& k, int windows, Img& im, std::uint32_t w1, std::uint32_t w2, GrayMethod m) {
+  const bool two = windows == 2;
+  const double p = 10.0;
+  if (k == "mean") return two ? level_mean2(im, w1, w2) : level_mean(im, w1);
+  if (k == "mean_fn") return two ? level_mean_fn2(im, w1, w2, m) : level_mean_fn(im, w1, m);
+  if (k == "std") return two ? level_std2(im, w1, w2) : level_std(im, w1);
+  if (k == "std_fn") return two ? level_std_fn2(im, w1, w2, m) : level_std_fn(im, w1, m);
+  if (k == "minmax") return two ? level_minmax2(im, w1, w2, p) : level_minmax(im, w1, p);
+  if (k == "minmax_fn") return two ? level_minmax_fn2(im, w1, w2, m, p) : level_minmax_fn(im, w1, m, p);
+  if (k == "range") return two ? level_range2(im, w1, w2, p) : level_range(im, w1, p);
+  return two ? level_range_fn2(im, w1, w2, m, p) : level_range_fn(im, w1, m, p);
+}
+
 }  // namespace literal

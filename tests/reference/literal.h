@@ -4,6 +4,7 @@
 // a separate pass, exactly in the order the formulas are written. The tool's own code must
 // give the same bits.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "gray/gray_methods.h"
@@ -39,5 +40,9 @@ Img& level_range(Img& im, std::uint32_t window, double p);
 Img& level_range2(Img& im, std::uint32_t window1, std::uint32_t window2, double p);
 Img& level_range_fn(Img& im, std::uint32_t window, GrayMethod method, double p);
 Img& level_range_fn2(Img& im, std::uint32_t window1, std::uint32_t window2, GrayMethod method, double p);
+
+// The operation of a keyword (mean, mean_fn, ..., range_fn) with one or two windows.
+Img& level(const std::string& keyword, int windows, Img& im, std::uint32_t window1, std::uint32_t window2,
+           GrayMethod method);
 
 }  // namespace literal
