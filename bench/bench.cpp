@@ -23,6 +23,8 @@
 #include "stream/level_page.h"
 #include "stream/memory_rows.h"
 
+using namespace kelvane;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -148,7 +150,7 @@ void gigapixel(const std::string& tool) {
               "peak MB", "ratio");
   write_synthetic(6000, 4000, 1, folder + "/small.png", 1);
   write_synthetic(40000, 25000, 1, folder + "/giga.png", 1);
-  for (const Algorithm& a : algorithms)
+  for (const Algorithm& a : algorithm_table)
     for (std::uint32_t window : {31u, 30001u}) {
       const std::string args = " " + arguments_of(a, 1, window, 0);
       const std::string run = tool + " --png-compression 1 " + a.keyword + " ";
@@ -179,7 +181,7 @@ int main(int argc, char** argv) {
   const Picture rgb = synthetic_picture(width, height, 3), gray = synthetic_picture(width, height, 1);
   std::printf("Leveling alone, in memory, window 31 (two windows: 31 and 301), best of 2\n");
   std::printf("%-11s %10s %8s %10s %8s\n", "operation", "RGB ms", "MP/s", "gray ms", "MP/s");
-  for (const Algorithm& a : algorithms)
+  for (const Algorithm& a : algorithm_table)
     for (int windows : {1, 2}) {
       const double t_rgb = best_leveling(rgb, a, windows, 31, 301), t_gray = best_leveling(gray, a, windows, 31, 301);
       std::printf("%-11s %10.0f %8.0f %10.0f %8.0f\n", name_of(a, windows).c_str(), t_rgb * 1e3, megapixels / t_rgb,
@@ -190,7 +192,7 @@ int main(int argc, char** argv) {
 
   std::printf("\nWindow sweep on RGB (two windows: w and 2w+1), ms\n");
   std::printf("%-11s %8s %8s %8s %8s %12s\n", "operation", "3", "31", "301", "3001", "3001 / 3");
-  for (const Algorithm& a : algorithms)
+  for (const Algorithm& a : algorithm_table)
     for (int windows : {1, 2}) {
       double t[4];
       const std::uint32_t sizes[4] = {3, 31, 301, 3001};
@@ -210,7 +212,7 @@ int main(int argc, char** argv) {
   std::printf("\nWhole runs on the RGB picture (%.0f MB of 8-bit samples); the tool alone, before any picture, "
               "peaks at %.0f MB\n", samples_mb, idle.peak_mb);
   std::printf("%-11s %-10s %8s %8s %10s %10s\n", "operation", "windows", "PPM s", "PNG s", "peak MB", "above idle");
-  for (const Algorithm& a : algorithms)
+  for (const Algorithm& a : algorithm_table)
     for (int windows : {1, 2})
       for (std::uint32_t w : {31u, 3001u}) {
         if (windows == 2 && w == 3001) continue;

@@ -4,10 +4,13 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "files/file_error.h"
 #include "jobs/level_file.h"
+
+using namespace kelvane;
 
 namespace {
 
@@ -39,15 +42,18 @@ void level_fuzz_input(const std::uint8_t* data, std::size_t size) {
     std::fclose(f);
   }
   Leveling leveling;
-  leveling.algorithm = &algorithms[2 * (choice & 3) + ((choice >> 2) & 1)];
+  leveling.algorithm = &algorithm_table[2 * (choice & 3) + ((choice >> 2) & 1)];
   leveling.windows = 1 + ((choice >> 3) & 1);
   leveling.window1 = 5;
   leveling.window2 = 11;
   leveling.method = find_gray_method("y709");
   leveling.level_alpha = (choice >> 4) & 1;
+  // The fuzzer's budget, as scripts/fuzz sets it.
+  StreamSettings settings;
+  if (const char* megabytes = std::getenv("KELVANE_MEMORY_LIMIT_MB")) settings.memory_limit = std::strtoull(megabytes, nullptr, 10) << 20;
   try {
-    std::unique_ptr<PictureReader> reader = open_picture(input);
-    level_file(*reader, output, leveling, EncodingChoices(), StreamSettings());
+    std::unique_ptr<PictureReader> reader = open_picture(input, settings.memory_limit);
+    level_file(*reader, output, leveling, EncodingChoices(), settings);
   } catch (const FileError&) {
   }
   ::unlink(input.c_str());

@@ -5,6 +5,8 @@
 #include "files/page_values.h"
 #include "files/picture_reader.h"
 
+using namespace kelvane;
+
 std::vector<LoadedPage> load_pages(const std::string& path) {
   std::unique_ptr<PictureReader> reader = open_picture(path);
   std::vector<LoadedPage> pages;

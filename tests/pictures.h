@@ -9,7 +9,7 @@
 #include "image/page_layout.h"
 
 struct LoadedPage {
-  PageLayout layout;
+  kelvane::PageLayout layout;
   std::vector<double> values;  // planar: colour channels first, alpha last
 };
 

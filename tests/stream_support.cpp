@@ -4,6 +4,8 @@
 
 #include "stream/memory_rows.h"
 
+using namespace kelvane;
+
 namespace {
 
 // The codes of the values, planar, as samples of the type.

@@ -8,7 +8,8 @@
 // `sample` u8 or u16 the picture goes in as the codes of its values (each value must be
 // code / 255 or code / 65535), as from a file. `trailing_cursors` builds the rows above the
 // windows with cursors of their own, as for windows too tall to keep.
-std::vector<double> level_stream(const literal::Img& input, const Algorithm& algorithm, int windows, std::uint32_t w1,
-                                 std::uint32_t w2, GrayMethod method, unsigned threads = 2,
-                                 LevelingReport* report = nullptr, SampleType sample = SampleType::f64,
+std::vector<double> level_stream(const literal::Img& input, const kelvane::Algorithm& algorithm, int windows,
+                                 std::uint32_t w1, std::uint32_t w2, kelvane::GrayMethod method, unsigned threads = 2,
+                                 kelvane::LevelingReport* report = nullptr,
+                                 kelvane::SampleType sample = kelvane::SampleType::f64,
                                  bool trailing_cursors = false);

@@ -10,6 +10,8 @@
 #include "pictures.h"
 #include "run_tool.h"
 
+using namespace kelvane;
+
 namespace {
 
 class Cli : public ::testing::Test {

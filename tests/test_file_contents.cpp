@@ -15,6 +15,8 @@
 #include "run_tool.h"
 #include "tiff_bytes.h"
 
+using namespace kelvane;
+
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 
@@ -95,7 +97,7 @@ TEST_F(Contents, AlphaIsKeptAndTheColoursLeveledWithoutIt) {
     if (i % 4 != 3) rgb.push_back(rgba[i]);
   write_with_library(dir / "rgba.png", {spec(20, 15, 4)}, {rgba});
   write_with_library(dir / "rgb.png", {spec(20, 15, 3)}, {rgb});
-  for (const Algorithm& a : algorithms) {
+  for (const Algorithm& a : algorithm_table) {
     level(a.keyword, dir / "rgba.png", dir / "out-rgba.png", 7);
     level(a.keyword, dir / "rgb.png", dir / "out-rgb.png", 7);
     const std::vector<unsigned char> out = samples_of(dir / "out-rgba.png"), expected = samples_of(dir / "out-rgb.png");
@@ -221,7 +223,7 @@ TEST_F(Contents, EveryPageIsTheLiteralReadingOfItsOwnValues) {
   ImageSpec colour(23, 41, 3, TypeDesc::UINT8), gray(17, 29, 1, TypeDesc::UINT16);
   write_with_library(dir / "pages.tif", {colour, gray}, {random_bytes(23 * 41 * 3, 10), random_bytes(17 * 29 * 2, 11)});
   const std::vector<LoadedPage> in = load_pages(dir / "pages.tif");
-  for (const Algorithm& a : algorithms) {
+  for (const Algorithm& a : algorithm_table) {
     Leveling leveling;
     leveling.algorithm = &a;
     leveling.windows = 2;

@@ -13,6 +13,8 @@
 #include "run_tool.h"
 #include "tiff_bytes.h"
 
+using namespace kelvane;
+
 using OIIO::ImageSpec;
 using OIIO::TypeDesc;
 

@@ -5,6 +5,8 @@
 #include "gray/color.h"
 #include "support.h"
 
+using namespace kelvane;
+
 namespace {
 GrayMethod method(const char* name) {
   GrayMethod m = find_gray_method(name);
@@ -51,7 +53,7 @@ TEST(FindGrayMethod, WholeCaseSensitiveKeywordsOnly) {
     EXPECT_EQ(nullptr, find_gray_method(wrong)) << '"' << wrong << '"';
   EXPECT_EQ(0.2, find_gray_method("mid")(0.1, 0.2, 0.3));
   EXPECT_EQ(0.2000000000000001, find_gray_method("med")(0.1, 0.2, 0.3));
-  for (const auto& entry : gray_methods) EXPECT_EQ(entry.method, find_gray_method(entry.keyword));
+  for (const auto& entry : gray_method_table) EXPECT_EQ(entry.method, find_gray_method(entry.keyword));
 }
 
 TEST(ReprojectColor, ScalesEveryValueByCorrectedOverGray) {

@@ -9,6 +9,8 @@
 #include "stream_support.h"
 #include "support.h"
 
+using namespace kelvane;
+
 namespace {
 
 struct Operation {
@@ -21,7 +23,7 @@ struct Operation {
 const std::vector<Operation>& operations() {
   static const std::vector<Operation> ops = [] {
     std::vector<Operation> list;
-    for (const Algorithm& a : algorithms) {
+    for (const Algorithm& a : algorithm_table) {
       list.push_back({a.keyword, &a, 1});
       list.push_back({std::string(a.keyword) + "2", &a, 2});
     }
@@ -200,14 +202,14 @@ TEST(Leveling, GrayFormsFallBackToThePlainFormsWithoutColour) {
     for (int windows : {1, 2})
       for (const literal::Img* input : {&gray, &two}) {
         LevelingReport report;
-        const std::vector<double> fallen = level_stream(*input, algorithms[k], windows, 5, 9, m, 2, &report);
-        EXPECT_TRUE(report.channel_by_channel) << algorithms[k].keyword;
-        EXPECT_TRUE(same_bits(level_stream(*input, algorithms[k - 1], windows, 5, 9, m), fallen)) << algorithms[k].keyword;
+        const std::vector<double> fallen = level_stream(*input, algorithm_table[k], windows, 5, 9, m, 2, &report);
+        EXPECT_TRUE(report.channel_by_channel) << algorithm_table[k].keyword;
+        EXPECT_TRUE(same_bits(level_stream(*input, algorithm_table[k - 1], windows, 5, 9, m), fallen)) << algorithm_table[k].keyword;
       }
   // Four channels: mean_fn levels each channel, the others take gray from the first three.
   LevelingReport report;
-  EXPECT_TRUE(same_bits(run_fast(operation("mean"), rgba, 5, 0, m), level_stream(rgba, algorithms[1], 1, 5, 0, m, 2, &report)));
+  EXPECT_TRUE(same_bits(run_fast(operation("mean"), rgba, 5, 0, m), level_stream(rgba, algorithm_table[1], 1, 5, 0, m, 2, &report)));
   EXPECT_TRUE(report.channel_by_channel);
-  level_stream(rgba, algorithms[3], 1, 5, 0, m, 2, &report);
+  level_stream(rgba, algorithm_table[3], 1, 5, 0, m, 2, &report);
   EXPECT_FALSE(report.channel_by_channel);
 }

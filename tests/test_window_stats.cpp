@@ -6,6 +6,8 @@
 #include "support.h"
 #include "window_stats/box_stats.h"
 
+using namespace kelvane;
+
 namespace {
 
 // Small integers: every sum and difference of the table is exact, so table reads must give

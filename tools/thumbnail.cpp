@@ -7,6 +7,8 @@
 #include "files/file_error.h"
 #include "files/page_values.h"
 
+using namespace kelvane;
+
 int main(int argc, char** argv) {
   if (argc != 4) {
     std::fprintf(stderr, "usage: kelvane_thumbnail input output factor\n");

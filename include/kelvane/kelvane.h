@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+// Symbols of the shared library: the public interface only.
+#define KELVANE_API __attribute__((visibility("default")))
+
 namespace kelvane {
 
 // Sample types of pictures in memory. Integer samples of b bits stand for code / (2^b - 1)
@@ -25,7 +28,7 @@ namespace kelvane {
 // command line writes files; floating-point samples are taken and given as they are.
 enum class Sample { u8, u16, f32, f64 };
 
-std::size_t sample_size(Sample sample);
+KELVANE_API std::size_t sample_size(Sample sample);
 
 // A picture in memory: sample (x, y) of channel c at
 // data + y * row_stride + x * pixel_stride + c * channel_stride (strides in bytes, any sign).
@@ -39,10 +42,10 @@ struct PictureView {
 };
 
 // Channels interleaved (R G B R G B ...), rows `row_stride` bytes apart (0: packed).
-PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample,
+KELVANE_API PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample,
                         std::ptrdiff_t row_stride = 0);
 // One plane of height rows per channel, planes one after the other.
-PictureView planar(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample);
+KELVANE_API PictureView planar(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample);
 
 // What to do: an algorithm of algorithms(), one window or two, and for the _fn algorithms a
 // gray method of gray_methods(). Windows are in pixels; w and w + 1 give the same result
@@ -79,7 +82,7 @@ struct Report {
 
 // The one type of error. The message is the command line's text, without its "Warning: "
 // or "Error: " in front.
-class Error : public std::runtime_error {
+class KELVANE_API Error : public std::runtime_error {
  public:
   enum class Kind {
     illegal_function,  // not an algorithm
@@ -96,22 +99,23 @@ class Error : public std::runtime_error {
 };
 
 // The keywords, in the command line's order.
-std::vector<std::string> algorithms();
-std::vector<std::string> gray_methods();
+KELVANE_API std::vector<std::string> algorithms();
+KELVANE_API std::vector<std::string> gray_methods();
 
 // Throws Error (illegal_function, illegal_method) unless the operation can be done.
-void check(const Operation& operation);
+KELVANE_API void check(const Operation& operation);
 
 // Levels the picture in place, or from `in` into `out` (same size and channels, any sample
 // type and layout; it may be `in`).
-Report level(const PictureView& picture, const Operation& operation, const Options& options = Options());
-Report level(const PictureView& in, const PictureView& out, const Operation& operation,
+KELVANE_API Report level(const PictureView& picture, const Operation& operation, const Options& options = Options());
+KELVANE_API Report level(const PictureView& in, const PictureView& out, const Operation& operation,
              const Options& options = Options());
 
 // A picture file opened to its headers: every page's size is known before any pixel is read.
-class File {
+class KELVANE_API File {
  public:
-  explicit File(const std::string& path);  // throws Error (file)
+  // Throws Error (file). The options' memory limit bounds what a header may announce.
+  explicit File(const std::string& path, const Options& options = Options());
   ~File();
   File(File&&) noexcept;
   File& operator=(File&&) noexcept;
@@ -131,10 +135,10 @@ class File {
 // Levels every page of the input file into the output (format by its extension), which an
 // existing file makes way for only once the new one is complete. `progress`, when given, is
 // told how far the work is (0 to 1). Throws Error.
-Report level_file(File& input, const std::string& output, const Operation& operation,
+KELVANE_API Report level_file(File& input, const std::string& output, const Operation& operation,
                   const Options& options = Options(), void (*progress)(double fraction, void* context) = nullptr,
                   void* context = nullptr);
-Report level_file(const std::string& input, const std::string& output, const Operation& operation,
+KELVANE_API Report level_file(const std::string& input, const std::string& output, const Operation& operation,
                   const Options& options = Options());
 
 }  // namespace kelvane

@@ -16,6 +16,8 @@
 
 #include "files/file_error.h"
 
+namespace kelvane {
+
 namespace {
 
 std::string folder_of(const std::string& path) {
@@ -164,3 +166,5 @@ void AtomicFile::commit() {
     ::close(folder);
   }
 }
+
+}  // namespace kelvane

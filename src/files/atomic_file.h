@@ -7,6 +7,8 @@
 // An output that is a symbolic link stays one: its target is replaced.
 #include <string>
 
+namespace kelvane {
+
 class AtomicFile {
  public:
   explicit AtomicFile(const std::string& output);
@@ -28,3 +30,5 @@ class AtomicFile {
   int fd_ = -1;
   bool committed_ = false;
 };
+
+}  // namespace kelvane

@@ -13,6 +13,8 @@
 #include "files/file_error.h"
 #include "image/samples.h"
 
+namespace kelvane {
+
 using cimg_library::CImg;
 
 namespace {
@@ -168,3 +170,5 @@ void write_cimg(int fd, const std::string& output, CImgFormat format, std::size_
   if (std::fclose(stream) != 0 || !written || error)
     throw write_error(output, std::strerror(error ? error : (errno ? errno : EIO)));
 }
+
+}  // namespace kelvane

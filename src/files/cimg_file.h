@@ -9,6 +9,8 @@
 
 #include "files/picture_reader.h"
 
+namespace kelvane {
+
 enum class CImgFormat { cimg, cimgz, ascii };
 
 // Checks the header (sizes, and that the file holds every value) without loading the values,
@@ -19,3 +21,5 @@ std::unique_ptr<PictureReader> open_cimg(const std::string& path, CImgFormat for
 // pages[p] + c * width * height) to the open descriptor as one volume. Throws FileError.
 void write_cimg(int fd, const std::string& output, CImgFormat format, std::size_t width, std::size_t height,
                 std::size_t channels, const std::vector<const double*>& pages);
+
+}  // namespace kelvane

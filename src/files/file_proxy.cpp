@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+namespace kelvane {
+
 FileProxy::FileProxy(int fd, const std::string& name, Mode mode) : IOProxy(name, mode), fd_(fd) {
   struct stat info;
   if (::fstat(fd, &info) == 0) size_ = info.st_size;
@@ -55,3 +57,5 @@ bool FileProxy::seek(int64_t offset) {
   m_pos = offset;
   return true;
 }
+
+}  // namespace kelvane

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kelvane {
+
 class FileProxy final : public OIIO::Filesystem::IOProxy {
  public:
   // Reads from, or writes to, an open descriptor, which the proxy does not close.
@@ -34,3 +36,5 @@ class FileProxy final : public OIIO::Filesystem::IOProxy {
   bool read_at_end_ = false;
   int write_error_ = 0;
 };
+
+}  // namespace kelvane

@@ -9,6 +9,8 @@
 #include "files/file_error.h"
 #include "files/memory_budget.h"
 
+namespace kelvane {
+
 namespace {
 
 std::int32_t int32_at(const unsigned char* p) {
@@ -18,7 +20,7 @@ std::int32_t int32_at(const unsigned char* p) {
 
 }  // namespace
 
-void check_exr_header(int fd, const std::string& path) {
+void check_exr_header(int fd, const std::string& path, unsigned long long memory_limit) {
   // The headers: after the magic number and version, attributes (name, type, size, value)
   // until an empty name ends a header, and an empty header ends the list of parts.
   std::vector<unsigned char> bytes(1 << 16);
@@ -55,12 +57,12 @@ void check_exr_header(int fd, const std::string& path) {
     if (width <= 0 || height <= 0) throw damaged();
     // The decoded part in floats, the least its decoder and kelvane will hold.
     check_memory(path, static_cast<std::size_t>(width), static_cast<std::size_t>(height),
-                 static_cast<long double>(width) * height * (channels > 0 ? channels : 1) * 4.0L);
+                 static_cast<long double>(width) * height * (channels > 0 ? channels : 1) * 4.0L, memory_limit);
     if (!multipart || at >= size || bytes[at] == 0) return;
   }
 }
 
-void check_webp_header(int fd, const std::string& path) {
+void check_webp_header(int fd, const std::string& path, unsigned long long memory_limit) {
   unsigned char h[30] = {};
   if (::pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) throw read_error(path, "damaged WebP header");
   const unsigned char* d = h + 20;  // the first chunk's data
@@ -78,5 +80,7 @@ void check_webp_header(int fd, const std::string& path) {
   }
   // The decoder holds the whole picture as 8-bit RGBA.
   check_memory(path, static_cast<std::size_t>(width), static_cast<std::size_t>(height),
-               static_cast<long double>(width) * height * 4.0L);
+               static_cast<long double>(width) * height * 4.0L, memory_limit);
 }
+
+}  // namespace kelvane

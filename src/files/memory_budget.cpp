@@ -12,6 +12,8 @@
 
 #include "files/file_error.h"
 
+namespace kelvane {
+
 namespace {
 
 using Bytes = unsigned long long;
@@ -66,22 +68,27 @@ Bytes rlimit_room(int resource, Bytes in_use) {
 
 }  // namespace
 
-unsigned long long memory_budget() {
+unsigned long long memory_budget(unsigned long long limit) {
   Bytes budget = proc_kilobytes("/proc/meminfo", "MemAvailable");
   if (budget == 0) budget = static_cast<Bytes>(::sysconf(_SC_PHYS_PAGES)) * static_cast<Bytes>(::sysconf(_SC_PAGE_SIZE));
-  if (const char* limit = std::getenv("KELVANE_MEMORY_LIMIT_MB")) {
-    const double megabytes = std::strtod(limit, nullptr);
-    if (megabytes > 0) budget = std::min(budget, static_cast<Bytes>(megabytes * 1048576.0));
-  }
+  if (limit > 0) budget = std::min(budget, limit);
   budget = std::min(budget, rlimit_room(RLIMIT_AS, proc_kilobytes("/proc/self/status", "VmSize")));
   budget = std::min(budget, rlimit_room(RLIMIT_DATA, proc_kilobytes("/proc/self/status", "VmData")));
   return std::min(budget, cgroup_room());
 }
 
-void check_memory(const std::string& path, std::size_t width, std::size_t height, long double bytes) {
-  const Bytes budget = memory_budget();
-  if (bytes <= static_cast<long double>(budget)) return;
+std::string memory_shortfall(std::size_t width, std::size_t height, long double bytes, unsigned long long limit) {
+  const Bytes budget = memory_budget(limit);
+  if (bytes <= static_cast<long double>(budget)) return "";
   const auto mib = [](long double b) { return std::to_string(static_cast<unsigned long long>(b / 1048576.0L)); };
-  throw read_error(path, "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels needs " +
-                             mib(bytes) + " MiB to level, more than the " + mib(budget) + " MiB available");
+  return "a picture of " + std::to_string(width) + " x " + std::to_string(height) + " pixels needs " + mib(bytes) +
+         " MiB to level, more than the " + mib(budget) + " MiB available";
 }
+
+void check_memory(const std::string& path, std::size_t width, std::size_t height, long double bytes,
+                  unsigned long long limit) {
+  const std::string shortfall = memory_shortfall(width, height, bytes, limit);
+  if (!shortfall.empty()) throw read_error(path, shortfall);
+}
+
+}  // namespace kelvane

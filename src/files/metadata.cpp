@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace kelvane {
+
 namespace {
 
 // Facts about the picture, not about how its file was encoded: those are chosen anew for the
@@ -32,3 +34,5 @@ Metadata kept_metadata(const OIIO::ImageSpec& spec, bool colours_converted) {
   }
   return metadata;
 }
+
+}  // namespace kelvane

@@ -4,6 +4,8 @@
 // holds it.
 #include <OpenImageIO/imageio.h>
 
+namespace kelvane {
+
 struct Metadata {
   OIIO::ParamValueList attributes;
 };
@@ -12,3 +14,5 @@ struct Metadata {
 // profile is left out when the decoder turned the file's colours into another model (CMYK
 // into RGB, say): it would describe colours the output no longer holds.
 Metadata kept_metadata(const OIIO::ImageSpec& spec, bool colours_converted);
+
+}  // namespace kelvane

@@ -15,6 +15,8 @@
 #include "files/png_chunks.h"
 #include "files/tiff_extra_samples.h"
 
+namespace kelvane {
+
 namespace {
 
 using OIIO::ImageInput;
@@ -142,14 +144,14 @@ bool reads_ahead(const std::string& plugin) {
 
 class LibraryReader final : public PictureReader {
  public:
-  LibraryReader(const std::string& path, int fd, const char* plugin, const char* format)
+  LibraryReader(const std::string& path, int fd, const char* plugin, const char* format, unsigned long long memory_limit)
       : PictureReader(path, format), fd_(fd), plugin_(plugin), proxy_(fd, path, OIIO::Filesystem::IOProxy::Read) {
     if (plugin_ == "png") whole_ = check_png_chunks(fd_, path);
     if (plugin_ == "jpeg") whole_ = jpeg_progressive(fd_);
     // These decoders hold a whole picture in any case.
     if (plugin_ == "webp" || plugin_ == "heif" || plugin_ == "jpeg2000") whole_ = true;
-    if (plugin_ == "openexr") check_exr_header(fd_, path);
-    if (plugin_ == "webp") check_webp_header(fd_, path);
+    if (plugin_ == "openexr") check_exr_header(fd_, path, memory_limit);
+    if (plugin_ == "webp") check_webp_header(fd_, path, memory_limit);
     input_ = ImageInput::create(plugin_);
     if (!input_) throw read_error(path, std::string("this build cannot read ") + format + " files");
     ImageSpec config;
@@ -240,12 +242,14 @@ class LibraryReader final : public PictureReader {
 }  // namespace
 
 std::unique_ptr<PictureReader> open_with_image_library(const std::string& path, int fd, const char* plugin,
-                                                       const char* format) {
+                                                       const char* format, unsigned long long memory_limit) {
   try {
-    return std::make_unique<LibraryReader>(path, fd, plugin, format);
+    return std::make_unique<LibraryReader>(path, fd, plugin, format, memory_limit);
   } catch (...) {
     // The reader owns the descriptor only once it is constructed.
     ::close(fd);
     throw;
   }
 }
+
+}  // namespace kelvane

@@ -6,7 +6,11 @@
 
 #include "files/picture_reader.h"
 
+namespace kelvane {
+
 // Reads the open descriptor `fd` (which the reader then owns) with the library's plug-in of
 // that name; `format` names the format in messages.
 std::unique_ptr<PictureReader> open_with_image_library(const std::string& path, int fd, const char* plugin,
-                                                       const char* format);
+                                                       const char* format, unsigned long long memory_limit);
+
+}  // namespace kelvane

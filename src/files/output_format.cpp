@@ -4,6 +4,8 @@
 
 #include "files/file_error.h"
 
+namespace kelvane {
+
 namespace {
 
 const std::vector<OutputFormat>& formats() {
@@ -134,3 +136,5 @@ std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string&
                                     " holds pages of one size (use .tif or .exr)");
   return plans;
 }
+
+}  // namespace kelvane

@@ -7,6 +7,8 @@
 #include "files/picture_reader.h"
 #include "image/samples.h"
 
+namespace kelvane {
+
 struct OutputFormat {
   const char* extension;
   const char* plugin;           // the image library's plug-in, or "cimg" / "asc"
@@ -41,3 +43,5 @@ struct PagePlan {
 // the format holds it. Throws FileError when the format cannot hold the pages.
 std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string& path,
                                   const std::vector<PageInfo>& pages);
+
+}  // namespace kelvane

@@ -8,6 +8,8 @@
 #include "files/picture_writer.h"
 #include "image/samples.h"
 
+namespace kelvane {
+
 std::vector<double> read_page_values(PictureReader& input, std::size_t page) {
   const PageLayout& layout = input.pages()[page].layout;
   std::vector<double> image(layout.pixel_count() * layout.channels);
@@ -40,3 +42,5 @@ void write_page_values(const std::string& path, const PageLayout& layout, const 
   writer->write_rows(0, 0, layout.height, values, layout.pixel_count());
   writer->commit();
 }
+
+}  // namespace kelvane

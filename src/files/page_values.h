@@ -7,6 +7,8 @@
 #include "files/picture_reader.h"
 #include "files/picture_writer.h"
 
+namespace kelvane {
+
 // Page `page` of the input: value channel c of pixel (x, y) at c * width * height + y * width + x.
 std::vector<double> read_page_values(PictureReader& input, std::size_t page);
 
@@ -14,3 +16,5 @@ std::vector<double> read_page_values(PictureReader& input, std::size_t page);
 // channels, alpha, sample type and bits choose the output's samples as for any input).
 void write_page_values(const std::string& path, const PageLayout& layout, const double* values,
                        const EncodingChoices& choices = EncodingChoices());
+
+}  // namespace kelvane

@@ -12,6 +12,8 @@
 #include "files/oiio_reader.h"
 #include "files/pnm_reader.h"
 
+namespace kelvane {
+
 const char* const readable_formats =
     "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, .cimg, .asc";
 
@@ -72,7 +74,7 @@ struct Descriptor {
 
 }  // namespace
 
-std::unique_ptr<PictureReader> open_picture(const std::string& path) {
+std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {
   Descriptor file;
   file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file.fd < 0) throw read_error(path, std::strerror(errno));
@@ -91,9 +93,11 @@ std::unique_ptr<PictureReader> open_picture(const std::string& path) {
     return open_pnm(path, file.release());
   for (const Signature& s : signatures)
     if (holds(s) && (s.offset != 8 || std::memcmp(head, "RIFF", 4) == 0))
-      return open_with_image_library(path, file.release(), s.plugin, s.name);
+      return open_with_image_library(path, file.release(), s.plugin, s.name, memory_limit);
   const std::string ext = lowercase_extension(path);
   if (ext == "cimg" || ext == "cimgz") return open_cimg(path, CImgFormat::cimg);
   if (ext == "asc") return open_cimg(path, CImgFormat::ascii);
   throw read_error(path, std::string("not a picture in a format kelvane reads (") + readable_formats + ")");
 }
+
+}  // namespace kelvane

@@ -9,6 +9,8 @@
 
 #include "image/page_layout.h"
 
+namespace kelvane {
+
 struct Metadata;
 
 struct PageInfo {
@@ -43,7 +45,11 @@ class PictureReader {
 // Opens a picture of any format kelvane reads, chosen by the file's first bytes (by the name
 // only for the image library's own .cimg and .asc, which have no signature). Throws
 // FileError for anything else: a folder, an empty file, an unknown or damaged format.
-std::unique_ptr<PictureReader> open_picture(const std::string& path);
+// Headers that decoders trust with their allocations are checked against the memory budget
+// (with `memory_limit` as for memory_budget).
+std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit = 0);
 
 // The formats open_picture reads, for messages and help.
 extern const char* const readable_formats;
+
+}  // namespace kelvane

@@ -16,6 +16,8 @@
 #include "files/pnm_writer.h"
 #include "files/tiff_extra_samples.h"
 
+namespace kelvane {
+
 namespace {
 
 using OIIO::ImageOutput;
@@ -208,3 +210,5 @@ std::unique_ptr<PictureWriter> create_picture(const std::string& output, const O
   if (plugin == "pnm") return create_pnm(output, plans[0]);
   return std::make_unique<LibraryWriter>(output, format, plans, input, choices);
 }
+
+}  // namespace kelvane

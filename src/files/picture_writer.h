@@ -8,6 +8,8 @@
 #include "files/output_format.h"
 #include "files/picture_reader.h"
 
+namespace kelvane {
+
 // Choices the command line can make about the output's encoding.
 struct EncodingChoices {
   int jpeg_quality = 100;        // 1 to 100
@@ -31,3 +33,5 @@ class PictureWriter {
 std::unique_ptr<PictureWriter> create_picture(const std::string& output, const OutputFormat& format,
                                               const std::vector<PagePlan>& plans,
                                               const std::vector<PageInfo>& input, const EncodingChoices& choices);
+
+}  // namespace kelvane

@@ -9,6 +9,8 @@
 
 #include "files/file_error.h"
 
+namespace kelvane {
+
 bool check_png_chunks(int fd, const std::string& path) {
   const auto damaged = [&](const char* why) { return read_error(path, std::string("damaged or truncated PNG file (") + why + ")"); };
   std::vector<unsigned char> buffer(1 << 16);
@@ -53,3 +55,5 @@ bool jpeg_progressive(int fd) {
   }
   return false;
 }
+
+}  // namespace kelvane

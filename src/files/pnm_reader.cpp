@@ -13,6 +13,8 @@
 
 #include "files/file_error.h"
 
+namespace kelvane {
+
 namespace {
 
 // Buffered reading of the descriptor from a given offset.
@@ -259,3 +261,5 @@ std::unique_ptr<PictureReader> open_pnm(const std::string& path, int fd) {
     throw;
   }
 }
+
+}  // namespace kelvane

@@ -7,6 +7,10 @@
 
 #include "files/picture_reader.h"
 
+namespace kelvane {
+
 // Reads the open descriptor `fd`, which the reader then owns. PBM black (1) loads as 0 and
 // white (0) as 1.
 std::unique_ptr<PictureReader> open_pnm(const std::string& path, int fd);
+
+}  // namespace kelvane

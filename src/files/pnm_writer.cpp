@@ -9,6 +9,8 @@
 #include "files/file_proxy.h"
 #include "image/samples.h"
 
+namespace kelvane {
+
 namespace {
 
 class PnmWriter final : public PictureWriter {
@@ -69,3 +71,5 @@ class PnmWriter final : public PictureWriter {
 std::unique_ptr<PictureWriter> create_pnm(const std::string& output, const PagePlan& plan) {
   return std::make_unique<PnmWriter>(output, plan);
 }
+
+}  // namespace kelvane

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace kelvane {
+
 bool tag_extra_samples(const std::string& name) {
   // libtiff's own messages would reach the console; failures are reported by the result.
   const TIFFErrorHandler errors = TIFFSetErrorHandler(nullptr), warnings = TIFFSetWarningHandler(nullptr);
@@ -42,3 +44,5 @@ std::size_t tiff_pages(int fd) {
   TIFFSetWarningHandler(warnings);
   return pages;
 }
+
+}  // namespace kelvane

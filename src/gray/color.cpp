@@ -1,5 +1,7 @@
 #include "gray/color.h"
 
+namespace kelvane {
+
 void gray_row(const double* red, const double* green, const double* blue, std::size_t width, GrayMethod method,
               double* gray) {
   for (std::size_t x = 0; x < width; ++x) gray[x] = method(red[x], green[x], blue[x]);
@@ -8,3 +10,5 @@ void gray_row(const double* red, const double* green, const double* blue, std::s
 void reproject_row(double* v, const double* G, const double* K, std::size_t width) {
   for (std::size_t x = 0; x < width; ++x) v[x] = passes_guard(G[x]) ? (v[x] / G[x]) * K[x] : K[x];
 }
+
+}  // namespace kelvane

@@ -5,6 +5,8 @@
 
 #include "gray/gray_methods.h"
 
+namespace kelvane {
+
 // gray[x] = method(red[x], green[x], blue[x]).
 void gray_row(const double* red, const double* green, const double* blue, std::size_t width, GrayMethod method,
               double* gray);
@@ -12,3 +14,5 @@ void gray_row(const double* red, const double* green, const double* blue, std::s
 // Every value v becomes (v / G) * K where the gray G passes the guard, else K, with K the
 // corrected gray: the ratios between a pixel's channels are kept where the gray allows it.
 void reproject_row(double* values, const double* gray, const double* corrected, std::size_t width);
+
+}  // namespace kelvane

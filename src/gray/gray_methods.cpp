@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace kelvane {
+
 namespace {
 
 double largest(double r, double g, double b) {
@@ -32,7 +34,7 @@ double y709(double r, double g, double b) { return ((g * 0.7154) + (r * 0.2125))
 
 }  // namespace
 
-const GrayMethodEntry gray_methods[10] = {
+const GrayMethodEntry gray_method_table[10] = {
     {"lightness", lightness, "(r + g + b) / 3"},
     {"value", value, "length of (r, g, b) / sqrt(3)"},
     {"max", max, "largest of r, g, b"},
@@ -46,7 +48,9 @@ const GrayMethodEntry gray_methods[10] = {
 };
 
 GrayMethod find_gray_method(const char* name) {
-  for (const auto& entry : gray_methods)
+  for (const auto& entry : gray_method_table)
     if (std::strcmp(name, entry.keyword) == 0) return entry.method;
   return nullptr;
 }
+
+}  // namespace kelvane

@@ -1,4 +1,6 @@
 #pragma once
+
+namespace kelvane {
 // The ten ways of turning a pixel's red, green and blue into one gray value.
 
 // A gray method: (red, green, blue) -> gray.
@@ -18,7 +20,9 @@ struct GrayMethodEntry {
 };
 
 // The methods in lookup order: lightness, value, max, min, med, mid, red, green, blue, y709.
-extern const GrayMethodEntry gray_methods[10];
+extern const GrayMethodEntry gray_method_table[10];
 
 // The method whose keyword equals name exactly (case-sensitive, whole string), or null.
 GrayMethod find_gray_method(const char* name);
+
+}  // namespace kelvane

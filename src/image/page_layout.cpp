@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace kelvane {
+
 std::size_t sample_bytes(SampleType type) {
   switch (type) {
     case SampleType::u8: case SampleType::i8: return 1;
@@ -41,3 +43,5 @@ PageLayout integer_layout(std::size_t width, std::size_t height, std::size_t cha
   layout.coding.assign(channels, coding);
   return layout;
 }
+
+}  // namespace kelvane

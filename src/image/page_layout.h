@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <vector>
 
+namespace kelvane {
+
 enum class SampleType { u8, u16, u32, i8, i16, i32, f32, f64 };
 
 std::size_t sample_bytes(SampleType type);
@@ -37,3 +39,5 @@ struct PageLayout {
 // Integer samples of `bits` bits in a sample type that holds them as they are.
 PageLayout integer_layout(std::size_t width, std::size_t height, std::size_t channels,
                           SampleType sample, unsigned bits);
+
+}  // namespace kelvane

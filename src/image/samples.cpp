@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+namespace kelvane {
+
 namespace {
 
 // The value of one stored sample.
@@ -121,3 +123,5 @@ void samples_from_values(const double* in, std::size_t stride, std::size_t width
     default: return to_integers(in, stride, width, store, static_cast<std::uint16_t*>(row));
   }
 }
+
+}  // namespace kelvane

@@ -5,6 +5,8 @@
 
 #include "image/page_layout.h"
 
+namespace kelvane {
+
 // What saving stores for a value in integer samples whose largest code is `unit`: v * unit,
 // clamped to [0, unit], NaN as 0; converted to the sample type it is truncated toward zero.
 inline double saved_sample(double v, double unit) {
@@ -41,3 +43,5 @@ struct SampleStore {
 // interleaved samples of `width` pixels.
 void samples_from_values(const double* in, std::size_t channel_stride, std::size_t width,
                          const SampleStore& store, void* row);
+
+}  // namespace kelvane

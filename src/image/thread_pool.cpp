@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace kelvane {
+
 namespace {
 
 thread_local bool inside_task = false;
@@ -106,3 +108,5 @@ void run_tasks(std::size_t n, unsigned threads, const std::function<void(std::si
   if (threads > 1 && n > 1 && !inside_task && pool().run(n, threads, task)) return;
   for (std::size_t i = 0; i < n; ++i) task(i);
 }
+
+}  // namespace kelvane

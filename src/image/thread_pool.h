@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <functional>
 
+namespace kelvane {
+
 // Threads to use when nothing says otherwise: the machine's cores.
 unsigned default_threads();
 
@@ -13,3 +15,5 @@ unsigned default_threads();
 // Called from inside a task, or while another caller uses the pool, it runs the tasks on the
 // calling thread alone.
 void run_tasks(std::size_t n, unsigned threads, const std::function<void(std::size_t)>& task);
+
+}  // namespace kelvane

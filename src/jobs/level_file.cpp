@@ -6,6 +6,8 @@
 #include "files/memory_budget.h"
 #include "image/samples.h"
 
+namespace kelvane {
+
 namespace {
 
 // A page of the input as a source of rows. Floating-point samples must be finite numbers:
@@ -67,7 +69,8 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
       const PageLayout& layout = page.layout;
       const long double output_bytes = whole_output ? static_cast<long double>(layout.pixel_count()) * layout.channels * 8 : 0;
       check_memory(input.path(), layout.width, layout.height,
-                   stream_bytes(leveling, layout, page.chunk_rows, settings) + page.decoder_bytes + output_bytes);
+                   stream_bytes(leveling, layout, page.chunk_rows, settings) + page.decoder_bytes + output_bytes,
+                   settings.memory_limit);
     }
   };
   check(false);
@@ -96,3 +99,5 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
   writer->commit();
   return report;
 }
+
+}  // namespace kelvane

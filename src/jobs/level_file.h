@@ -8,7 +8,11 @@
 #include "leveling/algorithms.h"
 #include "stream/level_page.h"
 
+namespace kelvane {
+
 // Checks the memory every page's stream needs, plans the output, then levels every page of
 // the input into it. Throws FileError; a failure leaves an existing output untouched.
 LevelingReport level_file(PictureReader& input, const std::string& output, const Leveling& leveling,
                           const EncodingChoices& choices, const StreamSettings& settings);
+
+}  // namespace kelvane

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-const Algorithm algorithms[8] = {
+namespace kelvane {
+
+const Algorithm algorithm_table[8] = {
     {"mean", Family::mean, false, false, "local mean"},
     {"mean_fn", Family::mean, true, true, "local mean of the gray"},
     {"std", Family::std, false, false, "local mean and standard deviation"},
@@ -14,7 +16,7 @@ const Algorithm algorithms[8] = {
 };
 
 const Algorithm* find_algorithm(const char* keyword) {
-  for (const auto& algorithm : algorithms)
+  for (const auto& algorithm : algorithm_table)
     if (std::strcmp(keyword, algorithm.keyword) == 0) return &algorithm;
   return nullptr;
 }
@@ -28,3 +30,5 @@ int window_count(const Algorithm& algorithm, int words_after_keyword) {
 bool levels_channel_by_channel(const Algorithm& algorithm, std::size_t channels) {
   return algorithm.takes_method && (algorithm.exactly_three ? channels != 3 : channels < 3);
 }
+
+}  // namespace kelvane

@@ -7,6 +7,8 @@
 #include "gray/gray_methods.h"
 #include "leveling/row_leveling.h"
 
+namespace kelvane {
+
 // The order of the soft minimum and maximum; never taken from the command line.
 constexpr double power_exponent = 10.0;
 
@@ -21,7 +23,7 @@ struct Algorithm {
 };
 
 // mean, mean_fn, std, std_fn, minmax, minmax_fn, range, range_fn, in lookup order.
-extern const Algorithm algorithms[8];
+extern const Algorithm algorithm_table[8];
 
 // The algorithm whose keyword equals the text exactly, or null.
 const Algorithm* find_algorithm(const char* keyword);
@@ -43,3 +45,5 @@ struct Leveling {
   // Level alpha like a colour channel, as if the file did not mark it (the former behaviour).
   bool level_alpha = false;
 };
+
+}  // namespace kelvane

@@ -2,6 +2,8 @@
 // changes of brightness and keeps local detail.
 #include "leveling/row_leveling.h"
 
+namespace kelvane {
+
 // One window:  v <- (v - local mean) + g, with g the plane's global mean.
 // Two windows: v <- (v - mean over window 1) + mean over window 2.
 void level_mean_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
@@ -17,3 +19,5 @@ void level_mean_row(const double* in, double* out, std::size_t width, int window
   box_mean_row(tables[1].values, width, radius[1], mean2);
   for (std::size_t x = 0; x < width; ++x) out[x] = (in[x] - mean1[x]) + mean2[x];
 }
+
+}  // namespace kelvane

@@ -3,6 +3,8 @@
 #include "gray/gray_methods.h"
 #include "leveling/soft_stats.h"
 
+namespace kelvane {
+
 namespace {
 
 // Maps v from the source range onto the target range where the source range L passes the
@@ -32,3 +34,5 @@ void level_minmax_row(const double* in, double* out, std::size_t width, int wind
   for (std::size_t x = 0; x < width; ++x)
     out[x] = stretch(in[x], SoftRange{min1[x], max1[x]}, SoftRange{min2[x], max2[x]});
 }
+
+}  // namespace kelvane

@@ -4,6 +4,8 @@
 #include "gray/gray_methods.h"
 #include "leveling/soft_stats.h"
 
+namespace kelvane {
+
 namespace {
 
 // v <- target mean + ((v - source mean) / L) * target range where the source soft range L
@@ -42,3 +44,5 @@ void level_range_row(const double* in, double* out, std::size_t width, int windo
     out[x] = shift_and_stretch(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, s2[2 * w + x],
                                SoftRange{s2[x], s2[w + x]}.range());
 }
+
+}  // namespace kelvane

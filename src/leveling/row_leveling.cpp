@@ -1,5 +1,7 @@
 #include "leveling/row_leveling.h"
 
+namespace kelvane {
+
 TableSet tables_of(Family family) {
   switch (family) {
     case Family::mean: return {true, false, false, false};
@@ -20,3 +22,5 @@ void level_row(Family family, const double* in, double* out, std::size_t width, 
     case Family::range: return level_range_row(in, out, width, windows, radius, tables, totals, p, scratch);
   }
 }
+
+}  // namespace kelvane

@@ -7,6 +7,8 @@
 
 #include "window_stats/box_stats.h"
 
+namespace kelvane {
+
 enum class Family { mean, std, minmax, range };
 
 // The summed-area tables an algorithm family reads: of the values (mean, std, range), of
@@ -45,3 +47,5 @@ void level_minmax_row(const double* in, double* out, std::size_t width, int wind
                       const WindowTables tables[2], const PlaneTotals& totals, double p, double* scratch);
 void level_range_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
                      const WindowTables tables[2], const PlaneTotals& totals, double p, double* scratch);
+
+}  // namespace kelvane

@@ -1,5 +1,7 @@
 #include "leveling/soft_stats.h"
 
+namespace kelvane {
+
 void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t r, double q, double* min,
                     double* max) {
   box_mean_row(tables.powers, width, r, max);
@@ -13,3 +15,5 @@ void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t
 SoftRange global_soft_range(const PlaneTotals& totals, double q) {
   return SoftRange{1.0 - soft_root(totals.complements / totals.pixels, q), soft_root(totals.powers / totals.pixels, q)};
 }
+
+}  // namespace kelvane

@@ -10,6 +10,8 @@
 
 #include "leveling/row_leveling.h"
 
+namespace kelvane {
+
 // The values the power tables sum: v^p and (1 - v)^p, with 1 - v formed as (v * -1.0) + 1.0.
 inline double power_of(double v, double p) { return std::pow(v, p); }
 inline double complement_power_of(double v, double p) { return std::pow((v * -1.0) + 1.0, p); }
@@ -33,3 +35,5 @@ void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t
 
 // The soft range of the whole plane, from its totals.
 SoftRange global_soft_range(const PlaneTotals& totals, double q);
+
+}  // namespace kelvane

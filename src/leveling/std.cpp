@@ -4,6 +4,8 @@
 #include "gray/gray_methods.h"
 #include "leveling/row_leveling.h"
 
+namespace kelvane {
+
 namespace {
 
 // v <- ((v - m) * (T / s)) + M where the local deviation s passes the guard, else M: the
@@ -34,3 +36,5 @@ void level_std_row(const double* in, double* out, std::size_t width, int windows
   box_mean_std_row(tables[1].values, tables[1].squares, width, radius[1], mean2, std2);
   for (std::size_t x = 0; x < width; ++x) out[x] = rescaled(in[x], mean1[x], std1[x], mean2[x], std2[x]);
 }
+
+}  // namespace kelvane

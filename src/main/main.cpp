@@ -1,9 +1,9 @@
 // kelvane [options] {algorithm} {input} {output} {arg}*
 //
 // The run goes straight through: options, existence test of the input, its header, keyword,
-// argument count, gray method, window numbers, then every page read, leveled and written.
-// A warning ends the run before anything is written; the exit status says whether an output
-// was written (see exit_status.h).
+// argument count, gray method, window numbers, then every page read, leveled and written by
+// the library. A warning ends the run before anything is written; the exit status says
+// whether an output was written (see exit_status.h).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -12,14 +12,15 @@
 #include <new>
 #include <string>
 
-#include "files/file_error.h"
-#include "jobs/level_file.h"
+#include "kelvane/kelvane.h"
+#include "leveling/algorithms.h"
 #include "main/exit_status.h"
 #include "main/messages.h"
 #include "main/options.h"
 #include "main/progress.h"
-#include "main/window_arg.h"
+#include "leveling/window_arg.h"
 
+namespace kelvane {
 namespace {
 
 bool input_missing(const char* path) {
@@ -27,8 +28,10 @@ bool input_missing(const char* path) {
   return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+void show_progress(double fraction, void* line) { static_cast<ProgressLine*>(line)->show(fraction); }
+
 // words: the keyword, the input, the output and the arguments.
-int run(const Options& options, int count, char** words) {
+int run(const CommandLine& command_line, int count, char** words) {
   const char* keyword = words[0];
   const char* input = words[1];
   if (input_missing(input)) {
@@ -36,54 +39,54 @@ int run(const Options& options, int count, char** words) {
     return exit_failure;
   }
   // The header only: a mistyped command line is answered before any pixel is decoded.
-  std::unique_ptr<PictureReader> reader = open_picture(input);
+  File file(input, command_line.options);
 
-  Leveling leveling;
-  leveling.algorithm = find_algorithm(keyword);
-  leveling.level_alpha = options.level_alpha;
-  if (!leveling.algorithm) {
+  const Algorithm* algorithm = find_algorithm(keyword);
+  if (!algorithm) {
     warn_illegal_function(keyword);
     return exit_misuse;
   }
-  leveling.windows = window_count(*leveling.algorithm, count - 1);
-  if (leveling.windows == 0) {
+  Operation operation;
+  operation.algorithm = keyword;
+  operation.level_alpha = command_line.level_alpha;
+  operation.windows = window_count(*algorithm, count - 1);
+  if (operation.windows == 0) {
     warn_parameter_count(keyword, count - 1);
     return exit_misuse;
   }
-  if (leveling.algorithm->takes_method) {
-    const char* name = words[count - 1];
-    leveling.method = find_gray_method(name);
-    if (!leveling.method) {
-      warn_illegal_method(name);
+  if (algorithm->takes_method) {
+    operation.method = words[count - 1];
+    if (!find_gray_method(operation.method.c_str())) {
+      warn_illegal_method(operation.method.c_str());
       return exit_misuse;
     }
   }
-  std::uint32_t* window[2] = {&leveling.window1, &leveling.window2};
-  for (int i = 0; i < leveling.windows; ++i) {
+  std::uint32_t* window[2] = {&operation.window1, &operation.window2};
+  for (int i = 0; i < operation.windows; ++i) {
     if (!parse_window(words[3 + i], *window[i])) {
       warn_illegal_window(words[3 + i]);
       return exit_misuse;
     }
   }
   ProgressLine line(std::string("Leveling ") + input);
-  StreamSettings settings = options.stream;
-  settings.progress = [&](std::size_t done, std::size_t total) { line.show(double(done) / double(total)); };
-  const LevelingReport report = level_file(*reader, words[2], leveling, options.encoding, settings);
+  const Report report = level_file(file, words[2], operation, command_line.options, show_progress, &line);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }
 
 }  // namespace
+}  // namespace kelvane
 
 int main(int argc, char** argv) {
-  Options options = options_from_environment();
-  const int first = parse_options(argc, argv, options);
+  using namespace kelvane;
+  CommandLine command_line = command_line_from_environment();
+  const int first = parse_options(argc, argv, command_line);
   if (first < 0) return exit_misuse;
-  if (options.help) {
+  if (command_line.help) {
     print_help();
     return exit_ok;
   }
-  if (options.version) {
+  if (command_line.version) {
     print_version();
     return exit_ok;
   }
@@ -97,8 +100,8 @@ int main(int argc, char** argv) {
     return exit_misuse;
   }
   try {
-    return run(options, count, argv + first);
-  } catch (const FileError& e) {
+    return run(command_line, count, argv + first);
+  } catch (const Error& e) {
     report_error(e.what());
   } catch (const std::bad_alloc&) {
     report_error(std::string("not enough memory to level ") + argv[first + 1]);

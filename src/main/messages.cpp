@@ -9,6 +9,8 @@
 #include "leveling/algorithms.h"
 #include "main/options.h"
 
+namespace kelvane {
+
 #ifndef KELVANE_VERSION
 #define KELVANE_VERSION "unknown"
 #endif
@@ -54,7 +56,7 @@ void print_help() {
   say("channel (one window) or those of a second window around the same pixel (two windows).");
   say("");
   say("Algorithms and their arguments after {input} {output}:");
-  for (const auto& a : algorithms) {
+  for (const auto& a : algorithm_table) {
     const std::string method = a.takes_method ? " {method}" : "";
     say("  " + std::string(a.keyword) + " {window}" + method + "  |  " + a.keyword +
         " {window1} {window2}" + method);
@@ -69,7 +71,7 @@ void print_help() {
   say("algorithm, and a gray picture with alpha as gray.");
   say("");
   say("Gray methods:");
-  for (const auto& m : gray_methods) {
+  for (const auto& m : gray_method_table) {
     const std::string keyword = m.keyword;
     say("  " + keyword + std::string(11 - keyword.size(), ' ') + m.description);
   }
@@ -145,3 +147,5 @@ void warn_illegal_option_value(const char* option, const char* value, const char
 void warn_channel_by_channel() { say("Warning: image does not have 3 channels"); }
 
 void report_error(const std::string& message) { std::cerr << "Error: " << message << std::endl; }
+
+}  // namespace kelvane

@@ -3,6 +3,8 @@
 // flushed; errors go to standard error as one "Error: ..." line.
 #include <string>
 
+namespace kelvane {
+
 void print_usage();
 void print_help();
 void print_version();
@@ -18,3 +20,5 @@ void warn_illegal_option_value(const char* option, const char* value, const char
 void warn_channel_by_channel();
 
 void report_error(const std::string& message);
+
+}  // namespace kelvane

@@ -4,8 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "image/thread_pool.h"
 #include "main/messages.h"
+
+namespace kelvane {
 
 namespace {
 
@@ -30,35 +31,38 @@ const std::vector<OptionSpec> option_specs = {
     {"--level-alpha", nullptr, nullptr, nullptr,
      "level an alpha channel like a colour (and rescale it by the gray ratio in the _fn "
      "algorithms) instead of keeping it as it is",
-     [](Options& o, const char*) { return o.level_alpha = true; }},
+     [](CommandLine& o, const char*) { return o.level_alpha = true; }},
     {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs, 1 to 100 (default 100)",
-     [](Options& o, const char* v) { return whole_number(v, 1, 100, o.encoding.jpeg_quality); }},
+     [](CommandLine& o, const char* v) { return whole_number(v, 1, 100, o.options.jpeg_quality); }},
     {"--png-compression", nullptr, "N", "2",
      "zlib level of PNG outputs, 0 (none) to 9 (smallest). Default 2: on the sample photographs its files "
      "are 3 to 11% larger than level 6's (libpng's default), written in a quarter of the time on a "
      "24-megapixel photograph; level 1 is no faster, level 3 takes half as long again for 1 to 6% less",
-     [](Options& o, const char* v) { return whole_number(v, 0, 9, o.encoding.png_compression); }},
+     [](CommandLine& o, const char* v) { return whole_number(v, 0, 9, o.options.png_compression); }},
     {"--tiff-compression", nullptr, "NAME", "zip",
      "compression of TIFF outputs: none, lzw, zip or packbits (default: the input TIFF's own "
      "lossless compression, none for other inputs)",
-     [](Options& o, const char* v) {
-       o.encoding.tiff_compression = v;
+     [](CommandLine& o, const char* v) {
+       o.options.tiff_compression = v;
        return one_of(v, {"none", "lzw", "zip", "packbits"});
      }},
-    {"--help", "-h", nullptr, nullptr, "this text", [](Options& o, const char*) { return o.help = true; }},
-    {"--version", nullptr, nullptr, nullptr, "the version", [](Options& o, const char*) { return o.version = true; }},
+    {"--help", "-h", nullptr, nullptr, "this text", [](CommandLine& o, const char*) { return o.help = true; }},
+    {"--version", nullptr, nullptr, nullptr, "the version", [](CommandLine& o, const char*) { return o.version = true; }},
 };
 
-Options options_from_environment() {
-  Options options;
-  options.stream.threads = default_threads();
+CommandLine command_line_from_environment() {
+  CommandLine command_line;
   int threads = 0;
   if (const char* text = std::getenv("KELVANE_THREADS"))
-    if (whole_number(text, 1, 256, threads)) options.stream.threads = static_cast<unsigned>(threads);
-  return options;
+    if (whole_number(text, 1, 256, threads)) command_line.options.threads = static_cast<unsigned>(threads);
+  if (const char* text = std::getenv("KELVANE_MEMORY_LIMIT_MB")) {
+    const double megabytes = std::strtod(text, nullptr);
+    if (megabytes > 0) command_line.options.memory_limit = static_cast<unsigned long long>(megabytes * 1048576.0);
+  }
+  return command_line;
 }
 
-int parse_options(int argc, char** argv, Options& options) {
+int parse_options(int argc, char** argv, CommandLine& options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
     const OptionSpec* spec = nullptr;
@@ -76,3 +80,5 @@ int parse_options(int argc, char** argv, Options& options) {
   }
   return i;
 }
+
+}  // namespace kelvane

@@ -3,20 +3,20 @@
 // their lines in --help.
 #include <vector>
 
-#include "files/picture_writer.h"
-#include "stream/level_page.h"
+#include "kelvane/kelvane.h"
 
-struct Options {
+namespace kelvane {
+
+struct CommandLine {
   bool help = false;
   bool version = false;
   bool level_alpha = false;
-  EncodingChoices encoding;
-  StreamSettings stream;
+  Options options;  // threads, memory, encoding
 };
 
 // The settings the environment gives: KELVANE_THREADS, when it holds a positive number, for
-// the threads (else the machine's cores).
-Options options_from_environment();
+// the threads (else the machine's cores); KELVANE_MEMORY_LIMIT_MB for the memory a run may use.
+CommandLine command_line_from_environment();
 
 struct OptionSpec {
   const char* name;
@@ -24,7 +24,7 @@ struct OptionSpec {
   const char* value;    // the value's name in --help, or null for a flag
   const char* example;  // a good value, for the warning about a bad one
   const char* help;
-  bool (*apply)(Options& options, const char* value);  // false: the value is not accepted
+  bool (*apply)(CommandLine& command_line, const char* value);  // false: the value is not accepted
 };
 
 extern const std::vector<OptionSpec> option_specs;
@@ -32,4 +32,6 @@ extern const std::vector<OptionSpec> option_specs;
 // Reads the options at the front of the arguments and returns the index of the first word
 // that is not one. On a word that starts with '-' but is no option, or a value out of range,
 // writes the warning and returns -1.
-int parse_options(int argc, char** argv, Options& options);
+int parse_options(int argc, char** argv, CommandLine& command_line);
+
+}  // namespace kelvane

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace kelvane {
+
 namespace {
 
 constexpr double delay_seconds = 2.0, redraw_seconds = 0.2;
@@ -40,3 +42,5 @@ void ProgressLine::show(double fraction, const std::string& detail) {
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }
+
+}  // namespace kelvane

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+namespace kelvane {
+
 class ProgressLine {
  public:
   explicit ProgressLine(std::string what);
@@ -22,3 +24,5 @@ class ProgressLine {
   bool shown_ = false;
   Clock::time_point start_, last_;
 };
+
+}  // namespace kelvane

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
+namespace kelvane {
+
 InputRing::InputRing(RowSource& source, std::size_t capacity)
     : source_(source), capacity_(std::max<std::size_t>(1, capacity)), row_bytes_(source.layout().row_bytes()),
       chunk_(std::max<std::size_t>(1, source.chunk_rows())), height_(source.layout().height),
@@ -24,3 +26,5 @@ void InputRing::fill(long long keep_from, long long last) {
     next_ += static_cast<long long>(count);
   }
 }
+
+}  // namespace kelvane

@@ -6,6 +6,8 @@
 
 #include "stream/rows.h"
 
+namespace kelvane {
+
 class InputRing {
  public:
   // Holds `capacity` rows (a run of rows to read included); reading starts at the page's
@@ -25,3 +27,5 @@ class InputRing {
   std::vector<unsigned char> rows_, staging_;
   long long next_ = 0;
 };
+
+}  // namespace kelvane

@@ -13,6 +13,8 @@
 #include "stream/table_cursor.h"
 #include "window_stats/table_rows.h"
 
+namespace kelvane {
+
 namespace {
 
 // Rows leveled together. The walk is a pipeline of bands: while the cursors reach the rows
@@ -385,3 +387,5 @@ long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
   return ring + rows + codes;
 }
+
+}  // namespace kelvane

@@ -12,8 +12,11 @@
 #include "leveling/algorithms.h"
 #include "stream/rows.h"
 
+namespace kelvane {
+
 struct StreamSettings {
   unsigned threads = 1;  // threads to level with, reading and writing included
+  unsigned long long memory_limit = 0;  // bytes a file's leveling may use, 0: what the system has
   // Memory for the table rows of a window's height: where they fit, the leading cursors keep
   // them and no trailing cursor builds every table row a second time.
   long double window_table_bytes = 64.0L * (1 << 20);
@@ -36,3 +39,5 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
 // the width and the window, not with the height (beyond the window's).
 long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
                          const StreamSettings& settings);
+
+}  // namespace kelvane

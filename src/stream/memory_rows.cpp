@@ -5,6 +5,8 @@
 
 #include "image/samples.h"
 
+namespace kelvane {
+
 namespace {
 
 // Samples of one channel of a row, `pixel` bytes apart, into every `channels`-th slot.
@@ -68,3 +70,5 @@ void MemorySink::write_rows(std::size_t y, std::size_t count, const double* valu
     }
   }
 }
+
+}  // namespace kelvane

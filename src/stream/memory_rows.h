@@ -5,6 +5,8 @@
 
 #include "stream/rows.h"
 
+namespace kelvane {
+
 // Where the samples of a picture in memory are: sample (x, y) of stored channel c at
 // base + y * row_stride + x * pixel_stride + c * channel_stride, strides in bytes.
 struct MemoryPicture {
@@ -38,3 +40,5 @@ class MemorySink final : public RowSink {
   unsigned char* base_;
   std::ptrdiff_t row_stride_, pixel_stride_, channel_stride_;
 };
+
+}  // namespace kelvane

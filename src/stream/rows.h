@@ -5,6 +5,8 @@
 
 #include "image/page_layout.h"
 
+namespace kelvane {
+
 class RowSource {
  public:
   virtual ~RowSource() = default;
@@ -23,3 +25,5 @@ class RowSink {
   // at values[c * channel_stride + r * width + x] (colour channels first, alpha last).
   virtual void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) = 0;
 };
+
+}  // namespace kelvane

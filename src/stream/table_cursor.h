@@ -7,6 +7,8 @@
 
 #include "window_stats/table_rows.h"
 
+namespace kelvane {
+
 class TableCursor {
  public:
   // Keeps the last `kept` rows it computed (at least a group and the row above it).
@@ -47,3 +49,5 @@ class TableCursor {
   std::vector<double> scratch_;
   long long next_ = 0;
 };
+
+}  // namespace kelvane

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace kelvane {
+
 // Along a row, the clipped window of column x has x0 = 0 while x <= r and x1 = W - 1 once
 // x + r >= W. That splits the row into stretches in which the window sum has one formula
 // and the area a simple expression of x, so that each stretch compiles to vector
@@ -53,3 +55,5 @@ void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::
   box_mean_row(squares, width, r, std);  // the mean of the squares, for now
   for (std::size_t x = 0; x < width; ++x) std[x] = deviation_from(std[x], mean[x]);
 }
+
+}  // namespace kelvane

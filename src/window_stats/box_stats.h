@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kelvane {
+
 // The rows y0..y1 of the windows of one picture row, as the two table rows their sums read.
 struct WindowRows {
   const double* bottom;  // table row y1
@@ -37,3 +39,5 @@ void box_mean_row(const WindowRows& table, std::size_t width, std::uint32_t r, d
 // values and of their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
 void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::size_t width, std::uint32_t r,
                       double* mean, double* std);
+
+}  // namespace kelvane

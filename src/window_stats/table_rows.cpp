@@ -1,5 +1,7 @@
 #include "window_stats/table_rows.h"
 
+namespace kelvane {
+
 namespace {
 
 void fill_row(const double* in, const double* above, double* row, std::size_t width) {
@@ -41,3 +43,5 @@ void fill_table_rows(const double* above, const double* const* in, double* const
     for (std::size_t k = 0; k < K; ++k) cell(k, s - k);
   for (; s < width + K - 1; ++s) partial_step(s);
 }
+
+}  // namespace kelvane

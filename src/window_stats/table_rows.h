@@ -9,6 +9,8 @@
 // the row above it and its own values: the tables are never held whole.
 #include <cstddef>
 
+namespace kelvane {
+
 // How many rows are filled together: their chains of dependent additions overlap.
 constexpr std::size_t table_group = 8;
 
@@ -17,3 +19,5 @@ constexpr std::size_t table_group = 8;
 // out[0] is the table's first row.
 void fill_table_rows(const double* above, const double* const* in, double* const* out, std::size_t count,
                      std::size_t width);
+
+}  // namespace kelvane

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+using namespace kelvane;
+
 namespace literal {
 namespace {
 

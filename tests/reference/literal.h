@@ -11,6 +11,8 @@
 
 namespace literal {
 
+using kelvane::GrayMethod;
+
 struct Img {
   unsigned w = 0, h = 0, s = 0;
   std::vector<double> v;  // x + w * (y + h * c)

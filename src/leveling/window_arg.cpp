@@ -1,6 +1,8 @@
-#include "main/window_arg.h"
+#include "leveling/window_arg.h"
 
 #include <cctype>
+
+namespace kelvane {
 
 bool parse_window(const char* text, std::uint32_t& window) {
   const char* digit = text;
@@ -21,3 +23,5 @@ bool parse_window(const char* text, std::uint32_t& window) {
     window = static_cast<std::uint32_t>(magnitude > largest ? largest : magnitude);
   return true;
 }
+
+}  // namespace kelvane

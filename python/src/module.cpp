@@ -1,0 +1,150 @@
+// The Python module: kelvane's leveling on numpy arrays, and on files as the command line
+// does it. Arrays go to the library as they are (any strides, no copy); the result is a new
+// array of the input's shape and type.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "kelvane/kelvane.h"
+#include "leveling/algorithms.h"
+#include "leveling/window_arg.h"
+
+namespace py = pybind11;
+
+namespace {
+
+kelvane::Sample sample_of(const py::array& image) {
+  const py::dtype type = image.dtype();
+  if (type.is(py::dtype::of<std::uint8_t>())) return kelvane::Sample::u8;
+  if (type.is(py::dtype::of<std::uint16_t>())) return kelvane::Sample::u16;
+  if (type.is(py::dtype::of<float>())) return kelvane::Sample::f32;
+  if (type.is(py::dtype::of<double>())) return kelvane::Sample::f64;
+  throw py::type_error("kelvane levels arrays of uint8, uint16, float32 or float64, not " +
+                       std::string(py::str(static_cast<const py::handle&>(type))));
+}
+
+// A window: a whole number as the command line takes it (a negative one wraps to a window
+// over the whole picture), or the command line's text of one.
+std::uint32_t window_of(const py::handle& value) {
+  if (py::isinstance<py::bool_>(value) ||
+      !(py::isinstance<py::int_>(value) || py::isinstance<py::str>(value) || py::hasattr(value, "__index__")))
+    throw py::type_error("a window is a whole number of pixels, not " +
+                         std::string(py::str(value.get_type().attr("__name__"))));
+  const std::string text =
+      py::isinstance<py::str>(value) ? value.cast<std::string>() : std::string(py::str(value.attr("__index__")()));
+  std::uint32_t window = 0;
+  if (!kelvane::parse_window(text.c_str(), window)) throw py::value_error("Illegal window: {" + text + "}. Try {31}.");
+  return window;
+}
+
+kelvane::Options options_of(const py::object& threads) {
+  kelvane::Options options;
+  if (!threads.is_none()) {
+    const long n = threads.cast<long>();
+    if (n < 1) throw py::value_error("threads must be at least 1");
+    options.threads = static_cast<unsigned>(n);
+  }
+  return options;
+}
+
+py::array level(const py::array& image, const std::string& algorithm, const py::object& window,
+                const py::object& window2, const py::object& method, const py::object& threads,
+                const py::object& alpha) {
+  const kelvane::Sample sample = sample_of(image);
+  if (image.ndim() != 2 && image.ndim() != 3)
+    throw py::type_error("kelvane levels arrays of height x width or height x width x channels, not of " +
+                         std::to_string(image.ndim()) + " dimensions");
+  kelvane::Operation operation;
+  operation.algorithm = algorithm;
+  operation.window1 = window_of(window);
+  if (!window2.is_none()) {
+    operation.window2 = window_of(window2);
+    operation.windows = 2;
+  }
+  if (!method.is_none()) operation.method = method.cast<std::string>();
+  const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
+  if (known && known->takes_method && method.is_none())
+    throw py::value_error("Function {" + algorithm + "} needs a gray method, one of kelvane.GRAY_METHODS.");
+  kelvane::check(operation);
+  const kelvane::Options options = options_of(threads);
+
+  const std::size_t channels = image.ndim() == 3 ? static_cast<std::size_t>(image.shape(2)) : 1;
+  kelvane::PictureView in;
+  in.data = const_cast<void*>(image.data());
+  in.height = static_cast<std::size_t>(image.shape(0));
+  in.width = static_cast<std::size_t>(image.shape(1));
+  in.channels = channels;
+  in.sample = sample;
+  in.row_stride = image.strides(0);
+  in.pixel_stride = image.strides(1);
+  in.channel_stride = image.ndim() == 3 ? image.strides(2) : 0;
+  // Alpha: by default the last of 2 or 4 channels, as in PNG files; False for none.
+  if (alpha.is_none()) in.alpha = channels == 2 || channels == 4 ? static_cast<int>(channels) - 1 : -1;
+  else if (py::isinstance<py::bool_>(alpha)) in.alpha = alpha.cast<bool>() ? static_cast<int>(channels) - 1 : -1;
+  else in.alpha = alpha.cast<int>();
+  if (in.alpha < -1 || in.alpha >= static_cast<int>(channels))
+    throw py::value_error("alpha names no channel of an array of " + std::to_string(channels));
+
+  py::array result(image.dtype(), std::vector<py::ssize_t>(image.shape(), image.shape() + image.ndim()));
+  kelvane::PictureView out = in;
+  out.data = result.mutable_data();
+  out.row_stride = result.strides(0);
+  out.pixel_stride = result.strides(1);
+  out.channel_stride = result.ndim() == 3 ? result.strides(2) : 0;
+  {
+    py::gil_scoped_release unlocked;
+    kelvane::level(in, out, operation, options);
+  }
+  return result;
+}
+
+// As the command line: the algorithm's windows and, for the _fn algorithms, the method.
+void level_file(const std::string& input, const std::string& output, const std::string& algorithm,
+                const py::args& arguments, const py::object& threads) {
+  const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
+  kelvane::Operation operation;
+  operation.algorithm = algorithm;
+  if (!known) kelvane::check(operation);  // the illegal-function error
+  const int windows = kelvane::window_count(*known, static_cast<int>(arguments.size()) + 2);
+  if (windows == 0)
+    throw py::value_error("Function {" + algorithm + "} does not take " + std::to_string(arguments.size() + 2) +
+                          " parameters.");
+  if (known->takes_method) operation.method = py::str(arguments[arguments.size() - 1]);
+  operation.windows = windows;
+  operation.window1 = window_of(arguments[0]);
+  if (windows == 2) operation.window2 = window_of(arguments[1]);
+  kelvane::check(operation);
+  const kelvane::Options options = options_of(threads);
+  py::gil_scoped_release unlocked;
+  kelvane::level_file(input, output, operation, options);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_kelvane, module) {
+  module.doc() = "kelvane's leveling of uneven brightness and contrast (see the package kelvane)";
+  // The library's errors in Python's terms; the words are the command line's.
+  py::register_exception_translator([](std::exception_ptr failure) {
+    try {
+      if (failure) std::rethrow_exception(failure);
+    } catch (const kelvane::Error& e) {
+      const std::string what = e.what();
+      if (e.kind() == kelvane::Error::Kind::file) PyErr_SetString(PyExc_OSError, e.what());
+      else if (what.find("MiB available") != std::string::npos) PyErr_SetString(PyExc_MemoryError, e.what());
+      else PyErr_SetString(PyExc_ValueError, e.what());
+    }
+  });
+  module.def("level", &level, py::arg("image"), py::arg("algorithm"), py::arg("window"), py::arg("window2") = py::none(),
+             py::arg("method") = py::none(), py::arg("threads") = py::none(), py::arg("alpha") = py::none());
+  module.def("level_file", &level_file, py::arg("input"), py::arg("output"), py::arg("algorithm"),
+             py::arg("threads") = py::none());
+  py::list algorithms, methods;
+  for (const std::string& a : kelvane::algorithms()) algorithms.append(a);
+  for (const std::string& m : kelvane::gray_methods()) methods.append(m);
+  module.attr("ALGORITHMS") = py::tuple(algorithms);
+  module.attr("GRAY_METHODS") = py::tuple(methods);
+  module.attr("__version__") = KELVANE_VERSION;
+}
