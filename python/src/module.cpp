@@ -5,7 +5,10 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sys/mman.h>
+
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "kelvane/kelvane.h"
@@ -15,6 +18,32 @@
 namespace py = pybind11;
 
 namespace {
+
+// A new array of that shape and type. A large one lies on transparent huge pages: the
+// kernel then maps it 2 MiB at a time, where faulting in 4 KiB pages one by one costs more
+// than leveling into them.
+py::array new_array(const py::dtype& type, const std::vector<py::ssize_t>& shape) {
+  std::size_t bytes = static_cast<std::size_t>(type.itemsize());
+  for (py::ssize_t n : shape) bytes *= static_cast<std::size_t>(n);
+  constexpr std::size_t huge_page = std::size_t(2) << 20;
+  if (bytes < 2 * huge_page) return py::array(type, shape);
+  const std::size_t mapped = (bytes + huge_page - 1) / huge_page * huge_page + huge_page;
+  void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  void* aligned = reinterpret_cast<void*>((start + huge_page - 1) / huge_page * huge_page);
+  ::madvise(aligned, mapped - huge_page, MADV_HUGEPAGE);
+  struct Mapping {
+    void* raw;
+    std::size_t size;
+  };
+  py::capsule owner(new Mapping{raw, mapped}, [](void* p) {
+    const Mapping* mapping = static_cast<Mapping*>(p);
+    ::munmap(mapping->raw, mapping->size);
+    delete mapping;
+  });
+  return py::array(type, shape, aligned, owner);
+}
 
 kelvane::Sample sample_of(const py::array& image) {
   const py::dtype type = image.dtype();
@@ -88,7 +117,7 @@ py::array level(const py::array& image, const std::string& algorithm, const py::
   if (in.alpha < -1 || in.alpha >= static_cast<int>(channels))
     throw py::value_error("alpha names no channel of an array of " + std::to_string(channels));
 
-  py::array result(image.dtype(), std::vector<py::ssize_t>(image.shape(), image.shape() + image.ndim()));
+  py::array result = new_array(image.dtype(), std::vector<py::ssize_t>(image.shape(), image.shape() + image.ndim()));
   kelvane::PictureView out = in;
   out.data = result.mutable_data();
   out.row_stride = result.strides(0);

@@ -1,16 +1,35 @@
 #include "files/tiff_extra_samples.h"
 
 #include <tiffio.h>
+
+#include <cstdarg>
 #include <unistd.h>
 
 #include <vector>
 
 namespace kelvane {
 
+namespace {
+
+// libtiff's messages would reach the console: they are taken here, for this file only (its
+// handlers for all files are the process's, the image library's to set), and failures are
+// told by the results.
+int quiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct QuietOptions {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  QuietOptions() {
+    TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, nullptr);
+  }
+  ~QuietOptions() { TIFFOpenOptionsFree(options); }
+};
+
+}  // namespace
+
 bool tag_extra_samples(const std::string& name) {
-  // libtiff's own messages would reach the console; failures are reported by the result.
-  const TIFFErrorHandler errors = TIFFSetErrorHandler(nullptr), warnings = TIFFSetWarningHandler(nullptr);
-  TIFF* tiff = TIFFOpen(name.c_str(), "r+");
+  QuietOptions quiet_options;
+  TIFF* tiff = TIFFOpenExt(name.c_str(), "r+", quiet_options.options);
   bool updated = tiff != nullptr;
   for (tdir_t page = 0; updated && TIFFSetDirectory(tiff, page); ++page) {
     uint16_t samples = 1, photometric = PHOTOMETRIC_MINISBLACK, count = 0;
@@ -24,15 +43,13 @@ bool tag_extra_samples(const std::string& name) {
               TIFFRewriteDirectory(tiff);
   }
   if (tiff) TIFFClose(tiff);
-  TIFFSetErrorHandler(errors);
-  TIFFSetWarningHandler(warnings);
   return updated;
 }
 
 std::size_t tiff_pages(int fd) {
-  const TIFFErrorHandler errors = TIFFSetErrorHandler(nullptr), warnings = TIFFSetWarningHandler(nullptr);
+  QuietOptions quiet_options;
   const int copy = ::dup(fd);
-  TIFF* tiff = copy >= 0 ? TIFFFdOpen(copy, "pages", "rm") : nullptr;
+  TIFF* tiff = copy >= 0 ? TIFFFdOpenExt(copy, "pages", "rm", quiet_options.options) : nullptr;
   std::size_t pages = 0;
   if (tiff) {
     pages = TIFFNumberOfDirectories(tiff);
@@ -40,8 +57,6 @@ std::size_t tiff_pages(int fd) {
   } else if (copy >= 0) {
     ::close(copy);
   }
-  TIFFSetErrorHandler(errors);
-  TIFFSetWarningHandler(warnings);
   return pages;
 }
 
