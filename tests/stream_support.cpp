@@ -21,9 +21,10 @@ std::vector<unsigned char> codes_of(const literal::Img& input, double unit) {
 
 }  // namespace
 
-std::vector<double> level_stream(const literal::Img& input, const Algorithm& algorithm, int windows, std::uint32_t w1,
-                                 std::uint32_t w2, GrayMethod method, unsigned threads, LevelingReport* report,
-                                 SampleType sample, bool trailing_cursors) {
+namespace {
+
+std::vector<double> run_stream(const literal::Img& input, const Leveling& leveling, const StreamSettings& settings,
+                               LevelingReport* report, SampleType sample) {
   const std::size_t bytes = sample_bytes(sample);
   PageLayout layout = integer_layout(input.w, input.h, input.s, sample, static_cast<unsigned>(8 * bytes));
   if (sample == SampleType::f64)
@@ -39,6 +40,16 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   values_layout.sample = SampleType::f64;
   std::vector<double> out(input.v.size());
   MemorySink sink(values_layout, out.data(), std::ptrdiff_t(input.w) * 8, 8, std::ptrdiff_t(input.w) * 8 * input.h);
+  const LevelingReport done = level_page(leveling, source, sink, settings);
+  if (report) *report = done;
+  return out;
+}
+
+}  // namespace
+
+std::vector<double> level_stream(const literal::Img& input, const Algorithm& algorithm, int windows, std::uint32_t w1,
+                                 std::uint32_t w2, GrayMethod method, unsigned threads, LevelingReport* report,
+                                 SampleType sample, bool trailing_cursors) {
   Leveling leveling;
   leveling.algorithm = &algorithm;
   leveling.windows = windows;
@@ -48,7 +59,11 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   StreamSettings settings;
   settings.threads = threads;
   if (trailing_cursors) settings.window_table_bytes = 0;
-  const LevelingReport done = level_page(leveling, source, sink, settings);
-  if (report) *report = done;
-  return out;
+  return run_stream(input, leveling, settings, report, sample);
+}
+
+std::vector<double> level_stream(const literal::Img& input, const Leveling& leveling, unsigned threads) {
+  StreamSettings settings;
+  settings.threads = threads;
+  return run_stream(input, leveling, settings, nullptr, SampleType::f64);
 }

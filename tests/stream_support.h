@@ -13,3 +13,6 @@ std::vector<double> level_stream(const literal::Img& input, const kelvane::Algor
                                  kelvane::LevelingReport* report = nullptr,
                                  kelvane::SampleType sample = kelvane::SampleType::f64,
                                  bool trailing_cursors = false);
+
+// The same for a leveling of every setting (a gain cap, windows as shares).
+std::vector<double> level_stream(const literal::Img& input, const kelvane::Leveling& leveling, unsigned threads = 2);

@@ -84,21 +84,6 @@ TEST(BoxMean, MatchesBruteForceOverClippedWindows) {
   }
 }
 
-TEST(BoxMean, ClippedWindowsAtTheBorder) {
-  literal::Img im = integer_picture(10, 10, 9);
-  const std::vector<double> table = table_of(im);
-  auto S = [&](unsigned x, unsigned y) { return table[x + 10 * y]; };
-  double mean[10];
-  // Pixel (0, 0), r = 2: columns and rows 0..2, area 9, sum S(2, 2).
-  box_mean_row(window(table, 10, 10, 0, 2), 10, 2, mean);
-  EXPECT_EQ(S(2, 2) / 9.0, mean[0]);
-  // Pixel (2, 3), r = 2: x0 = 0 since x = r, y0 = 1; only the row above is subtracted.
-  box_mean_row(window(table, 10, 10, 3, 2), 10, 2, mean);
-  EXPECT_EQ((S(4, 5) - S(4, 0)) / 25.0, mean[2]);
-  // Pixel (9, 3): x0 = 7, x1 = 9: three columns.
-  EXPECT_EQ((((S(9, 5) - S(6, 5)) - S(9, 0)) + S(6, 0)) / 15.0, mean[9]);
-}
-
 TEST(BoxMean, WholePictureWindowGivesTheGlobalMeanExactly) {
   literal::Img im = random_picture(12, 9, 1, 4);
   const std::vector<double> table = table_of(im);

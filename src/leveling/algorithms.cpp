@@ -31,4 +31,11 @@ bool levels_channel_by_channel(const Algorithm& algorithm, std::size_t channels)
   return algorithm.takes_method && (algorithm.exactly_three ? channels != 3 : channels < 3);
 }
 
+Leveling for_picture(const Leveling& leveling, std::size_t width, std::size_t height) {
+  Leveling picture = leveling;
+  if (leveling.share1 != no_share) picture.window1 = window_of_share(leveling.share1, width, height);
+  if (leveling.share2 != no_share) picture.window2 = window_of_share(leveling.share2, width, height);
+  return picture;
+}
+
 }  // namespace kelvane

@@ -3,9 +3,11 @@
 // the argument-count check, the help text, the leveling and the tests all read it.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "gray/gray_methods.h"
 #include "leveling/row_leveling.h"
+#include "leveling/window_arg.h"
 
 namespace kelvane {
 
@@ -44,6 +46,15 @@ struct Leveling {
   GrayMethod method = nullptr;  // for the gray algorithms
   // Level alpha like a colour channel, as if the file did not mark it (the former behaviour).
   bool level_alpha = false;
+  // Windows given as shares of the picture's shorter side instead of pixels; they become
+  // pixels picture by picture (for_picture).
+  WindowShare share1 = no_share, share2 = no_share;
+  // The largest factor by which std, minmax and range multiply a value's distance from its
+  // local reference; infinity leaves their stretch as it is.
+  double max_gain = std::numeric_limits<double>::infinity();
 };
+
+// The leveling of one picture: windows given as shares become pixels of its shorter side.
+Leveling for_picture(const Leveling& leveling, std::size_t width, std::size_t height);
 
 }  // namespace kelvane

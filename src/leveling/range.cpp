@@ -1,6 +1,8 @@
 // Range stretch: every value's distance from the local mean is rescaled by
 // (reference soft range / local soft range) and added to the reference mean, leveling
 // brightness and contrast in one step.
+#include <cmath>
+
 #include "gray/gray_methods.h"
 #include "leveling/soft_stats.h"
 
@@ -9,11 +11,14 @@ namespace kelvane {
 namespace {
 
 // v <- target mean + ((v - source mean) / L) * target range where the source soft range L
-// passes the guard, else the target mean.
+// passes the guard, else the target mean. With the gain capped at g:
+// v <- target mean + (v - source mean) * g      where target range / L > g.
+template <bool capped>
 inline double shift_and_stretch(double v, double source_mean, const SoftRange& source, double target_mean,
-                                double target_range) {
+                                double target_range, double g) {
   const double L = source.range();
-  const double moved = target_mean + ((v - source_mean) / L) * target_range;
+  double moved = target_mean + ((v - source_mean) / L) * target_range;
+  if (capped && target_range / L > g) moved = target_mean + (v - source_mean) * g;
   return passes_guard(L) ? moved : target_mean;
 }
 
@@ -23,26 +28,33 @@ void range_stats_row(const WindowTables& tables, std::size_t width, std::uint32_
   box_mean_row(tables.values, width, r, stats + 2 * width);
 }
 
-}  // namespace
-
-void level_range_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
-                     const WindowTables tables[2], const PlaneTotals& totals, double p, double* s) {
-  const double q = 1.0 / p;
+template <bool capped>
+void level_range_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                        const WindowTables tables[2], const PlaneTotals& totals, double* s) {
+  const double q = 1.0 / how.p, g = how.max_gain;
   const std::size_t w = width;
-  range_stats_row(tables[0], w, radius[0], q, s);
-  if (windows == 1) {
+  range_stats_row(tables[0], w, how.radius[0], q, s);
+  if (how.windows == 1) {
     const SoftRange global = global_soft_range(totals, q);
     const double global_mean = totals.values / totals.pixels;
     const double global_range = global.range();
     for (std::size_t x = 0; x < w; ++x)
-      out[x] = shift_and_stretch(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, global_mean, global_range);
+      out[x] = shift_and_stretch<capped>(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, global_mean, global_range, g);
     return;
   }
   double* s2 = s + 3 * w;
-  range_stats_row(tables[1], w, radius[1], q, s2);
+  range_stats_row(tables[1], w, how.radius[1], q, s2);
   for (std::size_t x = 0; x < w; ++x)
-    out[x] = shift_and_stretch(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, s2[2 * w + x],
-                               SoftRange{s2[x], s2[w + x]}.range());
+    out[x] = shift_and_stretch<capped>(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, s2[2 * w + x],
+                                       SoftRange{s2[x], s2[w + x]}.range(), g);
+}
+
+}  // namespace
+
+void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
+  if (std::isinf(how.max_gain)) level_range_row_as<false>(how, in, out, width, tables, totals, scratch);
+  else level_range_row_as<true>(how, in, out, width, tables, totals, scratch);
 }
 
 }  // namespace kelvane

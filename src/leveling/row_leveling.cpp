@@ -12,14 +12,13 @@ TableSet tables_of(Family family) {
   return {};
 }
 
-void level_row(Family family, const double* in, double* out, std::size_t width, int windows,
-               const std::uint32_t radius[2], const WindowTables tables[2], const PlaneTotals& totals, double p,
-               double* scratch) {
-  switch (family) {
-    case Family::mean: return level_mean_row(in, out, width, windows, radius, tables, totals, scratch);
-    case Family::std: return level_std_row(in, out, width, windows, radius, tables, totals, scratch);
-    case Family::minmax: return level_minmax_row(in, out, width, windows, radius, tables, totals, p, scratch);
-    case Family::range: return level_range_row(in, out, width, windows, radius, tables, totals, p, scratch);
+void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, const WindowTables tables[2],
+               const PlaneTotals& totals, double* scratch) {
+  switch (how.family) {
+    case Family::mean: return level_mean_row(how, in, out, width, tables, totals, scratch);
+    case Family::std: return level_std_row(how, in, out, width, tables, totals, scratch);
+    case Family::minmax: return level_minmax_row(how, in, out, width, tables, totals, scratch);
+    case Family::range: return level_range_row(how, in, out, width, tables, totals, scratch);
   }
 }
 

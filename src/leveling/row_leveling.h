@@ -31,21 +31,30 @@ struct PlaneTotals {
   double pixels = 1;
 };
 
+// How the rows of a plane are leveled: the family, one window or two with their half
+// windows, the power exponent of the soft statistics and the gain cap (infinity: none).
+struct RowLeveling {
+  Family family;
+  int windows;
+  std::uint32_t radius[2];
+  double p;
+  double max_gain;
+};
+
 // One row: `in` holds the plane's values, `out` receives the leveled ones (it may be `in`).
 // With one window the reference is the plane's totals; with two, the second window.
 // `scratch` holds 6 rows of doubles.
-void level_row(Family family, const double* in, double* out, std::size_t width, int windows,
-               const std::uint32_t radius[2], const WindowTables tables[2], const PlaneTotals& totals, double p,
-               double* scratch);
+void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, const WindowTables tables[2],
+               const PlaneTotals& totals, double* scratch);
 
 // The same, family by family.
-void level_mean_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
+void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
-void level_std_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
+void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
                    const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
-void level_minmax_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
-                      const WindowTables tables[2], const PlaneTotals& totals, double p, double* scratch);
-void level_range_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
-                     const WindowTables tables[2], const PlaneTotals& totals, double p, double* scratch);
+void level_minmax_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                      const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
+void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
 
 }  // namespace kelvane

@@ -1,6 +1,8 @@
 // Contrast leveling: every value's distance from the local mean is rescaled by
 // (reference deviation / local deviation) and added to the reference mean, so dull regions
 // gain contrast and harsh ones lose it.
+#include <cmath>
+
 #include "gray/gray_methods.h"
 #include "leveling/row_leveling.h"
 
@@ -10,31 +12,44 @@ namespace {
 
 // v <- ((v - m) * (T / s)) + M where the local deviation s passes the guard, else M: the
 // target mean and deviation M and T are the plane's global ones, or the second window's.
+// With the gain capped at g:
+// v <- ((v - m) * min(T / s, g)) + M, the same where T / s is at most g (a NaN factor too).
 // Both sides are computed and one is kept, so that the loop runs in vector instructions.
-inline double rescaled(double v, double m, double s, double M, double T) {
-  const double moved = ((v - m) * (T / s)) + M;
+template <bool capped>
+inline double rescaled(double v, double m, double s, double M, double T, double g) {
+  double factor = T / s;
+  if (capped && factor > g) factor = g;
+  const double moved = ((v - m) * factor) + M;
   return passes_guard(s) ? moved : M;
 }
 
-}  // namespace
-
-void level_std_row(const double* in, double* out, std::size_t width, int windows, const std::uint32_t radius[2],
-                   const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
+template <bool capped>
+void level_std_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                      const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
+  const double g = how.max_gain;
   double* mean1 = scratch;
   double* std1 = scratch + width;
-  box_mean_std_row(tables[0].values, tables[0].squares, width, radius[0], mean1, std1);
-  if (windows == 1) {
+  box_mean_std_row(tables[0].values, tables[0].squares, width, how.radius[0], mean1, std1);
+  if (how.windows == 1) {
     // The target: the plane's global mean G and deviation S = sqrt(Q / n - G * G).
     const double G = totals.values / totals.pixels;
     const double S = deviation_from(totals.squares / totals.pixels, G);
-    for (std::size_t x = 0; x < width; ++x) out[x] = rescaled(in[x], mean1[x], std1[x], G, S);
+    for (std::size_t x = 0; x < width; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], G, S, g);
     return;
   }
   // Two windows: the first window's mean and deviation are replaced by the second's.
   double* mean2 = scratch + 2 * width;
   double* std2 = scratch + 3 * width;
-  box_mean_std_row(tables[1].values, tables[1].squares, width, radius[1], mean2, std2);
-  for (std::size_t x = 0; x < width; ++x) out[x] = rescaled(in[x], mean1[x], std1[x], mean2[x], std2[x]);
+  box_mean_std_row(tables[1].values, tables[1].squares, width, how.radius[1], mean2, std2);
+  for (std::size_t x = 0; x < width; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], mean2[x], std2[x], g);
+}
+
+}  // namespace
+
+void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+                   const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
+  if (std::isinf(how.max_gain)) level_std_row_as<false>(how, in, out, width, tables, totals, scratch);
+  else level_std_row_as<true>(how, in, out, width, tables, totals, scratch);
 }
 
 }  // namespace kelvane

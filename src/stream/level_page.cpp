@@ -176,11 +176,16 @@ double* scratch_rows(std::size_t count) {
 class PageStream {
  public:
   PageStream(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings)
-      : leveling_(leveling), source_(source), sink_(sink), settings_(settings), layout_(source.layout()),
-        width_(layout_.width), height_(layout_.height), planes_(planes_of(leveling, layout_)),
-        tables_(tables_list(leveling.algorithm->family)), rows_(leveling, layout_, planes_, tables_) {
-    radius_[0] = leveling.window1 >> 1;
-    radius_[1] = leveling.windows == 2 ? leveling.window2 >> 1 : radius_[0];
+      : leveling_(for_picture(leveling, source.layout().width, source.layout().height)), source_(source), sink_(sink),
+        settings_(settings), layout_(source.layout()), width_(layout_.width), height_(layout_.height),
+        planes_(planes_of(leveling_, layout_)), tables_(tables_list(leveling_.algorithm->family)),
+        rows_(leveling_, layout_, planes_, tables_) {
+    how_.family = leveling_.algorithm->family;
+    how_.windows = leveling_.windows;
+    how_.radius[0] = leveling_.window1 >> 1;
+    how_.radius[1] = leveling_.windows == 2 ? leveling_.window2 >> 1 : how_.radius[0];
+    how_.p = power_exponent;
+    how_.max_gain = leveling_.max_gain;
   }
 
   LevelingReport run() {
@@ -247,9 +252,9 @@ class PageStream {
   void level_rows() {
     std::vector<WindowCursors> windows;  // one set per distinct half window
     for (int w = 0; w < leveling_.windows; ++w) {
-      if (w == 1 && radius_[1] == radius_[0]) break;
+      if (w == 1 && how_.radius[1] == how_.radius[0]) break;
       WindowCursors set;
-      set.radius = radius_[w];
+      set.radius = how_.radius[w];
       const bool keep = keeps_window(set.radius, width_, cursor_count(), settings_.window_table_bytes);
       for (std::size_t i = 0; i < cursor_count(); ++i) {
         set.lead.push_back(std::make_unique<TableCursor>(width_, keep ? window_span(set.radius) : two_bands));
@@ -335,8 +340,7 @@ class PageStream {
       }
     }
     double* leveled = planes_.gray ? scratch + 10 * w : out + plane * stride;
-    level_row(leveling_.algorithm->family, in, leveled, w, leveling_.windows, radius_, tables, totals_[plane],
-              power_exponent, scratch);
+    level_row(how_, in, leveled, w, tables, totals_[plane], scratch);
     if (planes_.gray)
       for (std::size_t c = 0; c < planes_.leveled; ++c) {
         rows_.channel(samples, c, out + c * stride);
@@ -347,7 +351,7 @@ class PageStream {
       for (std::size_t c = planes_.leveled; c < layout_.channels; ++c) rows_.channel(samples, c, out + c * stride);
   }
 
-  const Leveling& leveling_;
+  const Leveling leveling_;  // with the windows of this page
   RowSource& source_;
   RowSink& sink_;
   StreamSettings settings_;
@@ -356,7 +360,7 @@ class PageStream {
   Planes planes_;
   std::vector<Table> tables_;
   PlaneRows rows_;
-  std::uint32_t radius_[2];
+  RowLeveling how_;
   std::vector<PlaneTotals> totals_;
   std::size_t walks_ = 1;  // walks over the page's rows: two for the one-window forms
 };
@@ -367,8 +371,9 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
   return PageStream(leveling, source, sink, settings).run();
 }
 
-long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
+long double stream_bytes(const Leveling& given, const PageLayout& layout, std::size_t chunk_rows,
                          const StreamSettings& settings) {
+  const Leveling leveling = for_picture(given, layout.width, layout.height);
   const long double w = static_cast<long double>(layout.width);
   const Planes planes = planes_of(leveling, layout);
   const std::size_t per_window = planes.count() * tables_list(leveling.algorithm->family).size();

@@ -1,6 +1,8 @@
 #include "reference/literal.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace kelvane;
 
@@ -8,6 +10,7 @@ namespace literal {
 namespace {
 
 const double threshold = 9.999999974752427e-07;
+const double unlimited = std::numeric_limits<double>::infinity();
 
 Img plane_like(const Img& im) { return Img(im.w, im.h, 1, 0.0); }
 
@@ -177,7 +180,7 @@ namespace {
 
 // Contrast leveling of plane c of `src` into plane c of `dst` (which may be src).
 void std_plane(const Img& src, const Img& squares, unsigned c, Img& dst, unsigned dc, bool two,
-               std::uint32_t w1, std::uint32_t w2) {
+               std::uint32_t w1, std::uint32_t w2, double gain) {
   Img S = plane_like(src), Q = plane_like(src);
   integral_image(src, S, int(c));
   integral_image(squares, Q, int(c));
@@ -190,35 +193,35 @@ void std_plane(const Img& src, const Img& squares, unsigned c, Img& dst, unsigne
   for (unsigned y = 0; y < src.h; ++y)
     for (unsigned x = 0; x < src.w; ++x) {
       const double v = src.at(x, y, c);
+      // The factor target deviation / local deviation, at most the gain.
+      const double factor = std::min((two ? s2.at(x, y) : Sg) / s1.at(x, y), gain);
       if (!two)
-        dst.at(x, y, dc) = s1.at(x, y) > threshold ? ((v - m1.at(x, y)) * (Sg / s1.at(x, y))) + G : G;
+        dst.at(x, y, dc) = s1.at(x, y) > threshold ? ((v - m1.at(x, y)) * factor) + G : G;
       else
-        dst.at(x, y, dc) = s1.at(x, y) > threshold
-                               ? ((v - m1.at(x, y)) * (s2.at(x, y) / s1.at(x, y))) + m2.at(x, y)
-                               : m2.at(x, y);
+        dst.at(x, y, dc) = s1.at(x, y) > threshold ? ((v - m1.at(x, y)) * factor) + m2.at(x, y) : m2.at(x, y);
     }
 }
 
-Img& std_all(Img& im, bool two, std::uint32_t w1, std::uint32_t w2) {
+Img& std_all(Img& im, bool two, std::uint32_t w1, std::uint32_t w2, double gain = unlimited) {
   Img squares = im;
   each(squares, op_sq, 0);
-  for (unsigned c = 0; c < im.s; ++c) std_plane(im, squares, c, im, c, two, w1, w2);
+  for (unsigned c = 0; c < im.s; ++c) std_plane(im, squares, c, im, c, two, w1, w2, gain);
   return im;
 }
 
-Img& std_fn(Img& im, bool two, std::uint32_t w1, std::uint32_t w2, GrayMethod method) {
-  if (im.s < 3) return std_all(im, two, w1, w2);
+Img& std_fn(Img& im, bool two, std::uint32_t w1, std::uint32_t w2, GrayMethod method, double gain = unlimited) {
+  if (im.s < 3) return std_all(im, two, w1, w2, gain);
   const Img G = to_gray(im, method);
   Img squares = G;
   each(squares, op_sq, 0);
   Img N = plane_like(im);
-  std_plane(G, squares, 0, N, 0, two, w1, w2);
+  std_plane(G, squares, 0, N, 0, two, w1, w2, gain);
   return reproject(im, G, N);
 }
 
 // Extremum (minmax) or range stretch of plane c of X into plane dc of dst.
 void stretch_plane(const Img& X, const Powered& pw, unsigned c, Img& dst, unsigned dc, bool range,
-                   bool two, std::uint32_t w1, std::uint32_t w2, double q) {
+                   bool two, std::uint32_t w1, std::uint32_t w2, double q, double gain) {
   Img PT = plane_like(X), CT = plane_like(X), VT = plane_like(X);
   integral_image(pw.power, PT, int(c));
   integral_image(pw.complement_power, CT, int(c));
@@ -250,24 +253,40 @@ void stretch_plane(const Img& X, const Powered& pw, unsigned c, Img& dst, unsign
         const double L2 = Mx2.at(x, y) - Mn2.at(x, y);
         out = L > threshold ? mu2.at(x, y) + ((v - mu1.at(x, y)) / L) * L2 : mu2.at(x, y);
       }
+      // Capped: the target range over the local one above the gain. range keeps the local
+      // mean's target and multiplies the distance from it by the gain; minmax stretches
+      // the window's range to gain * L and puts it where the window lies in the target.
+      const double T = two ? Mx2.at(x, y) - Mn2.at(x, y) : D;
+      if (L > threshold && T / L > gain) {
+        if (range) out = (two ? mu2.at(x, y) : Gmu) + (v - mu1.at(x, y)) * gain;
+        else {
+          const double Tmin = two ? Mn2.at(x, y) : Gmin;
+          double where = (Mn1.at(x, y) - Tmin) / (T - L);
+          if (where < 0) where = 0;
+          if (where > 1) where = 1;
+          out = (Tmin + where * (T - gain * L)) + (v - Mn1.at(x, y)) * gain;
+        }
+      }
       dst.at(x, y, dc) = out;
     }
 }
 
-Img& stretch_all(Img& im, bool range, bool two, std::uint32_t w1, std::uint32_t w2, double p) {
+Img& stretch_all(Img& im, bool range, bool two, std::uint32_t w1, std::uint32_t w2, double p,
+                 double gain = unlimited) {
   const Powered pw = prepare(im, p);
   const double q = 1.0 / p;
   const Img original = im;  // the value table reads the channel before it changes
-  for (unsigned c = 0; c < im.s; ++c) stretch_plane(original, pw, c, im, c, range, two, w1, w2, q);
+  for (unsigned c = 0; c < im.s; ++c) stretch_plane(original, pw, c, im, c, range, two, w1, w2, q, gain);
   return im;
 }
 
-Img& stretch_fn(Img& im, bool range, bool two, std::uint32_t w1, std::uint32_t w2, GrayMethod m, double p) {
-  if (im.s < 3) return stretch_all(im, range, two, w1, w2, p);
+Img& stretch_fn(Img& im, bool range, bool two, std::uint32_t w1, std::uint32_t w2, GrayMethod m, double p,
+                double gain = unlimited) {
+  if (im.s < 3) return stretch_all(im, range, two, w1, w2, p, gain);
   const Img G = to_gray(im, m);
   const Powered pw = prepare(G, p);
   Img N = plane_like(im);
-  stretch_plane(G, pw, 0, N, 0, range, two, w1, w2, 1.0 / p);
+  stretch_plane(G, pw, 0, N, 0, range, two, w1, w2, 1.0 / p, gain);
   return reproject(im, G, N);
 }
 
@@ -285,6 +304,16 @@ Img& level_range(Img& im, std::uint32_t w, double p) { return stretch_all(im, tr
 Img& level_range2(Img& im, std::uint32_t w1, std::uint32_t w2, double p) { return stretch_all(im, true, true, w1, w2, p); }
 Img& level_range_fn(Img& im, std::uint32_t w, GrayMethod m, double p) { return stretch_fn(im, true, false, w, 0, m, p); }
 Img& level_range_fn2(Img& im, std::uint32_t w1, std::uint32_t w2, GrayMethod m, double p) { return stretch_fn(im, true, true, w1, w2, m, p); }
+
+Img& level_capped(const std::string& k, int windows, Img& im, std::uint32_t w1, std::uint32_t w2, GrayMethod m,
+                  double gain) {
+  const bool two = windows == 2, gray = k.size() > 3 && k.compare(k.size() - 3, 3, "_fn") == 0;
+  const std::string family = gray ? k.substr(0, k.size() - 3) : k;
+  if (family == "mean") return level(k, windows, im, w1, w2, m);
+  if (family == "std") return gray ? std_fn(im, two, w1, w2, m, gain) : std_all(im, two, w1, w2, gain);
+  const bool range = family == "range";
+  return gray ? stretch_fn(im, range, two, w1, w2, m, 10.0, gain) : stretch_all(im, range, two, w1, w2, 10.0, gain);
+}
 
 Img& level(const std::string& k, int windows, Img& im, std::uint32_t w1, std::uint32_t w2, GrayMethod m) {
   const bool two = windows == 2;

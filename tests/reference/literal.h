@@ -47,4 +47,8 @@ Img& level_range_fn2(Img& im, std::uint32_t window1, std::uint32_t window2, Gray
 Img& level(const std::string& keyword, int windows, Img& im, std::uint32_t window1, std::uint32_t window2,
            GrayMethod method);
 
+// The same with the stretch factor of std, minmax and range capped at `gain`.
+Img& level_capped(const std::string& keyword, int windows, Img& im, std::uint32_t window1, std::uint32_t window2,
+                  GrayMethod method, double gain);
+
 }  // namespace literal
