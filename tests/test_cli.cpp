@@ -1,12 +1,17 @@
 // The command line through the built binary: exact lines, exit statuses, and whether an
 // output file exists afterwards.
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <cctype>
 #include <random>
 
 #include "files.h"
+#include "kelvane/kelvane.h"
 #include "pictures.h"
 #include "run_tool.h"
 
@@ -113,6 +118,36 @@ TEST_F(Cli, WindowNumbersFollowTheirHalfWindows) {
   EXPECT_EQ(level("-1"), level("99999999999999999999"));
   EXPECT_EQ(level("-3"), level("4294967295"));
   EXPECT_EQ(level("+7"), level("7"));
+}
+
+TEST_F(Cli, WindowsInPercentOfTheShorterSideAndNotesOnOnePixel) {
+  // args: options, the keyword, then the windows.
+  auto level = [&](const std::vector<std::string>& args, const std::string& err = "") {
+    std::vector<std::string> all = args;
+    const auto keyword = std::find_if(all.begin(), all.end(), [](const std::string& a) { return std::isalpha(a[0]); });
+    all.insert(keyword + 1, {rgb_in(), out() + ".ppm"});
+    const ToolRun run = run_tool(all);
+    EXPECT_EQ(0, run.status);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ(err, run.err) << args[0];
+    return read_file(out() + ".ppm");
+  };
+  // The picture is 12 x 9: 50% is 4.5 pixels, so 5; 33.4% is 3.006, so 3.
+  EXPECT_EQ(level({"std", "5"}), level({"std", "50%"}));
+  EXPECT_EQ(level({"range", "3", "5"}), level({"range", "33.4%", "50%"}));
+  for (const char* bad : {"%", "5%%", "-5%", "5 %"})
+    expect_misuse({"std", gray_in(), out(), bad}, std::string("Warning: Illegal window: {") + bad + "}. Try {31}.");
+  // A window of one pixel runs as it always has, with a note on standard error.
+  const std::string alone = "Note: the window is 1 pixel, whose statistics are its own value, so every channel comes out as one value.\n";
+  EXPECT_EQ(level({"std", "0"}, alone), level({"std", "1"}, alone));
+  level({"mean", "0%"}, alone);
+  level({"std", "5", "1"}, "Note: the second window is 1 pixel, whose statistics are its own value, so the reference of every pixel is the pixel itself.\n");
+  level({"range", "0", "5"}, "Note: the first window is 1 pixel, whose statistics are its own value, so every pixel takes its second window's reference: the result is a blur.\n");
+  // The gain cap: mean has nothing to cap; a gain below 1 is refused.
+  EXPECT_EQ(level({"mean", "5"}), level({"--max-gain", "4", "mean", "5"}, "Note: mean moves values without stretching them, so --max-gain changes nothing.\n"));
+  EXPECT_NE(level({"std", "5"}), level({"--max-gain", "1", "std", "5"}));
+  for (const char* bad : {"0.5", "nan", "inf", "4x"})
+    expect_misuse({"--max-gain", bad, "std", gray_in(), out(), "5"}, std::string("Warning: Illegal value {") + bad + "} for --max-gain. Try {4}.");
 }
 
 TEST_F(Cli, ColourFormsWarnAndLevelEachChannelOfAGrayPicture) {
@@ -249,4 +284,70 @@ TEST_F(Cli, AnInterruptedRunLeavesNothingBehind) {
     EXPECT_TRUE(WIFSIGNALED(status)) << signal;
     EXPECT_EQ(0u, ScratchFolder::entries_of(dir / "out").size()) << "after signal " << signal;
   }
+}
+
+TEST_F(Cli, AFolderIsLeveledPictureByPicture) {
+  // 30 pictures of five formats in nested folders, two damaged ones and a text file.
+  ::mkdir((dir / "in").c_str(), 0755);
+  ::mkdir((dir / "in/a").c_str(), 0755);
+  ::mkdir((dir / "in/a/b").c_str(), 0755);
+  const char* const extensions[] = {"png", "jpg", "tif", "ppm", "bmp"};
+  std::vector<std::string> names;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 30; ++i) {
+    const std::string name = std::string(i % 3 == 0 ? "" : i % 3 == 1 ? "a/" : "a/b/") + "p" + std::to_string(i) + "." + extensions[i % 5];
+    std::vector<unsigned char> samples(40 * 30 * 3);
+    for (auto& s : samples) s = static_cast<unsigned char>(rng());
+    write_file(dir / "seed.ppm", pnm_bytes(40, 30, 3, samples));
+    kelvane::level_file(dir / "seed.ppm", dir / ("in/" + name), kelvane::Operation("mean", 0xffffffffu));
+    names.push_back(name);
+  }
+  write_file(dir / "in/a/broken.png", read_file(dir / "in/p0.png").substr(0, 100));
+  write_file(dir / "in/a/b/broken.jpg", "\xff\xd8\xff garbage");
+  write_file(dir / "in/notes.txt", "not a picture");
+  ToolRun run = run_tool({"std", dir / "in", dir / "out", "5"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ(2, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("broken.png")) << run.err;
+  EXPECT_NE(std::string::npos, run.err.find("broken.jpg")) << run.err;
+  EXPECT_EQ(0u, run.out.find("Leveled 30 pictures, 2 failed, 0 skipped, in ")) << run.out;
+  EXPECT_NE(std::string::npos, run.out.find("1 file was not a picture.")) << run.out;
+  // Every output is the single-file run's, byte for byte.
+  for (std::size_t i = 0; i < names.size(); i += 7) {
+    const std::string single = dir / ("single." + std::string(extensions[i % 5]));
+    ASSERT_EQ(0, run_tool({"std", dir / ("in/" + names[i]), single, "5"}).status);
+    EXPECT_EQ(read_file(single), read_file(dir / ("out/" + names[i]))) << names[i];
+  }
+  // Resumed: what is done stays; a picture changed since is leveled again; --format names
+  // another type for all.
+  run = run_tool({"--skip-existing", "std", dir / "in", dir / "out", "5"});
+  EXPECT_EQ(0u, run.out.find("Leveled 0 pictures, 2 failed, 30 skipped, in ")) << run.out;
+  const timespec old[2] = {{0, 0}, {0, 0}};
+  ::utimensat(AT_FDCWD, (dir / "out/a/p1.jpg").c_str(), old, 0);
+  run = run_tool({"--skip-existing", "std", dir / "in", dir / "out", "5"});
+  EXPECT_EQ(0u, run.out.find("Leveled 1 pictures, 2 failed, 29 skipped, in ")) << run.out;
+  run = run_tool({"--format", "png", "mean", dir / "in/a/b", dir / "as-png", "5"});
+  EXPECT_TRUE(exists(dir / "as-png/p2.png") && exists(dir / "as-png/p5.png") && exists(dir / "as-png/p29.png"));
+}
+
+TEST_F(Cli, TheProgressLineIsForTerminalsOnly) {
+  // Under a pseudo-terminal the line is drawn (and erased); in a pipe, nothing.
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::setenv("KELVANE_PROGRESS_DELAY", "0", 1);
+    ::execl(KELVANE_BINARY, KELVANE_BINARY, "range", rgb_in().c_str(), (dir / "o.ppm").c_str(), "3", "5",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<std::size_t>(n));
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_NE(std::string::npos, screen.find("Leveling " + rgb_in() + ": ")) << screen;
+  EXPECT_NE(std::string::npos, screen.find("\r\033[K")) << "the line is erased at the end";
+  const ToolRun piped = run_tool({"range", rgb_in(), dir / "o.ppm", "3", "5"}, RunLimits{0, 0, {"KELVANE_PROGRESS_DELAY=0"}});
+  EXPECT_EQ("", piped.err);
 }

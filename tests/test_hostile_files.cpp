@@ -126,9 +126,7 @@ TEST_F(HostileFiles, TheBudgetFollowsTheAddressSpaceLimit) {
   EXPECT_NE(std::string::npos, run.err.find("MiB available")) << run.err;
 }
 
-TEST_F(HostileFiles, FoldersAndUnreadableInputs) {
-  ::mkdir((dir / "folder.png").c_str(), 0755);
-  expect_refused(dir / "folder.png", "a folder");
+TEST_F(HostileFiles, UnreadableInputs) {
   write_with_library(dir / "secret.png", {ImageSpec(4, 4, 1, TypeDesc::UINT8)}, {std::vector<unsigned char>(16)});
   ::chmod((dir / "secret.png").c_str(), 0);
   ::chmod(dir.path().c_str(), 0777);

@@ -33,7 +33,10 @@ int main(int argc, char** argv) {
         }
     layout.width = w;
     layout.height = h;
-    write_page_values(argv[2], layout, out.data());
+    // The gallery's files live in the repository: compressed harder than kelvane's outputs.
+    EncodingChoices choices;
+    choices.png_compression = 9;
+    write_page_values(argv[2], layout, out.data(), choices);
   } catch (const FileError& e) {
     std::fprintf(stderr, "Error: %s\n", e.what());
     return 1;

@@ -13,6 +13,7 @@
 // Link with kelvane::kelvane (CMake: find_package(kelvane)) or `pkg-config --libs kelvane`.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -57,6 +58,17 @@ struct Operation {
   int windows = 1;
   std::string method;          // for the _fn algorithms
   bool level_alpha = false;    // level alpha like a colour instead of keeping it
+  // A window as a share of the picture's shorter side, in percent (5, 12.5), in place of
+  // window1 (window2) where not negative: the odd number of pixels nearest to that share,
+  // the larger where two are as near, at least 1, picture by picture. Shares count to a
+  // millionth of a percent.
+  double window1_percent = -1;
+  double window2_percent = -1;
+  // std, minmax and range (and their _fn forms) multiply a value's distance from its local
+  // reference by (target deviation or soft range / local one); max_gain, at least 1, caps
+  // that factor, so that flat regions are not stretched into noise. Infinity: no cap. mean
+  // stretches nothing and ignores it.
+  double max_gain = std::numeric_limits<double>::infinity();
 
   Operation() = default;
   Operation(std::string algorithm_, std::uint32_t window, std::string method_ = "")
@@ -88,6 +100,7 @@ class KELVANE_API Error : public std::runtime_error {
     illegal_function,  // not an algorithm
     illegal_method,    // not a gray method
     illegal_window,    // a window (or two) the algorithm does not take
+    illegal_gain,      // a gain cap below 1
     picture,           // a picture kelvane cannot level (shape, samples)
     file,              // a file that cannot be read or written
   };
@@ -110,6 +123,10 @@ KELVANE_API void check(const Operation& operation);
 KELVANE_API Report level(const PictureView& picture, const Operation& operation, const Options& options = Options());
 KELVANE_API Report level(const PictureView& in, const PictureView& out, const Operation& operation,
              const Options& options = Options());
+
+// Whether the file looks like a picture kelvane reads, from its first bytes (from its name
+// only for .cimg and .asc): for choosing the files of a folder to level.
+KELVANE_API bool is_picture_file(const std::string& path);
 
 // A picture file opened to its headers: every page's size is known before any pixel is read.
 class KELVANE_API File {

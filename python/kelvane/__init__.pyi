@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Literal, Optional, Tuple, Union
+from typing import Iterable, List, Optional, Tuple, Union
 
 import numpy
 
@@ -17,6 +17,7 @@ def level(
     method: Optional[str] = ...,
     threads: Optional[int] = ...,
     alpha: Union[None, bool, int] = ...,
+    max_gain: Optional[float] = ...,
 ) -> numpy.ndarray: ...
 def level_file(
     input: Union[str, PathLike[str]],
@@ -24,4 +25,25 @@ def level_file(
     algorithm: str,
     *args: Window,
     threads: Optional[int] = ...,
+    max_gain: Optional[float] = ...,
 ) -> None: ...
+def is_picture_file(path: str) -> bool: ...
+
+class FileReport:
+    input: str
+    output: str
+    written: bool
+    skipped: bool
+    error: Optional[str]
+    seconds: float
+
+def level_files(
+    inputs: Union[str, PathLike[str], Iterable[Union[str, PathLike[str]]]],
+    output_folder: Union[str, PathLike[str]],
+    algorithm: str,
+    *args: Window,
+    workers: Optional[int] = ...,
+    format: Optional[str] = ...,
+    skip_existing: bool = ...,
+    max_gain: Optional[float] = ...,
+) -> List[FileReport]: ...

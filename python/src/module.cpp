@@ -55,18 +55,22 @@ kelvane::Sample sample_of(const py::array& image) {
                        std::string(py::str(static_cast<const py::handle&>(type))));
 }
 
-// A window: a whole number as the command line takes it (a negative one wraps to a window
-// over the whole picture), or the command line's text of one.
-std::uint32_t window_of(const py::handle& value) {
+// Window `which` (0 or 1) of the operation: a whole number of pixels as the command line
+// takes it (a negative one wraps to a window over the whole picture), or the command line's
+// text of one, or of a share of the shorter side ("5%").
+void set_window(kelvane::Operation& operation, int which, const py::handle& value) {
   if (py::isinstance<py::bool_>(value) ||
       !(py::isinstance<py::int_>(value) || py::isinstance<py::str>(value) || py::hasattr(value, "__index__")))
-    throw py::type_error("a window is a whole number of pixels, not " +
+    throw py::type_error("a window is a whole number of pixels or a text such as \"5%\", not " +
                          std::string(py::str(value.get_type().attr("__name__"))));
   const std::string text =
       py::isinstance<py::str>(value) ? value.cast<std::string>() : std::string(py::str(value.attr("__index__")()));
-  std::uint32_t window = 0;
-  if (!kelvane::parse_window(text.c_str(), window)) throw py::value_error("Illegal window: {" + text + "}. Try {31}.");
-  return window;
+  kelvane::WindowShare share = kelvane::no_share;
+  std::uint32_t& pixels = which == 0 ? operation.window1 : operation.window2;
+  if (kelvane::parse_window_share(text.c_str(), share))
+    (which == 0 ? operation.window1_percent : operation.window2_percent) = kelvane::percent_of(share);
+  else if (!kelvane::parse_window(text.c_str(), pixels))
+    throw py::value_error("Illegal window: {" + text + "}. Try {31}.");
 }
 
 kelvane::Options options_of(const py::object& threads) {
@@ -81,18 +85,19 @@ kelvane::Options options_of(const py::object& threads) {
 
 py::array level(const py::array& image, const std::string& algorithm, const py::object& window,
                 const py::object& window2, const py::object& method, const py::object& threads,
-                const py::object& alpha) {
+                const py::object& alpha, const py::object& max_gain) {
   const kelvane::Sample sample = sample_of(image);
   if (image.ndim() != 2 && image.ndim() != 3)
     throw py::type_error("kelvane levels arrays of height x width or height x width x channels, not of " +
                          std::to_string(image.ndim()) + " dimensions");
   kelvane::Operation operation;
   operation.algorithm = algorithm;
-  operation.window1 = window_of(window);
+  set_window(operation, 0, window);
   if (!window2.is_none()) {
-    operation.window2 = window_of(window2);
+    set_window(operation, 1, window2);
     operation.windows = 2;
   }
+  if (!max_gain.is_none()) operation.max_gain = max_gain.cast<double>();
   if (!method.is_none()) operation.method = method.cast<std::string>();
   const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
   if (known && known->takes_method && method.is_none())
@@ -132,7 +137,7 @@ py::array level(const py::array& image, const std::string& algorithm, const py::
 
 // As the command line: the algorithm's windows and, for the _fn algorithms, the method.
 void level_file(const std::string& input, const std::string& output, const std::string& algorithm,
-                const py::args& arguments, const py::object& threads) {
+                const py::args& arguments, const py::object& threads, const py::object& max_gain) {
   const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
   kelvane::Operation operation;
   operation.algorithm = algorithm;
@@ -143,8 +148,9 @@ void level_file(const std::string& input, const std::string& output, const std::
                           " parameters.");
   if (known->takes_method) operation.method = py::str(arguments[arguments.size() - 1]);
   operation.windows = windows;
-  operation.window1 = window_of(arguments[0]);
-  if (windows == 2) operation.window2 = window_of(arguments[1]);
+  set_window(operation, 0, arguments[0]);
+  if (windows == 2) set_window(operation, 1, arguments[1]);
+  if (!max_gain.is_none()) operation.max_gain = max_gain.cast<double>();
   kelvane::check(operation);
   const kelvane::Options options = options_of(threads);
   py::gil_scoped_release unlocked;
@@ -167,9 +173,12 @@ PYBIND11_MODULE(_kelvane, module) {
     }
   });
   module.def("level", &level, py::arg("image"), py::arg("algorithm"), py::arg("window"), py::arg("window2") = py::none(),
-             py::arg("method") = py::none(), py::arg("threads") = py::none(), py::arg("alpha") = py::none());
+             py::arg("method") = py::none(), py::arg("threads") = py::none(), py::arg("alpha") = py::none(),
+             py::arg("max_gain") = py::none());
   module.def("level_file", &level_file, py::arg("input"), py::arg("output"), py::arg("algorithm"),
-             py::arg("threads") = py::none());
+             py::arg("threads") = py::none(), py::arg("max_gain") = py::none());
+  module.def("is_picture_file", [](const std::string& path) { return kelvane::is_picture_file(path); },
+             py::arg("path"), "Whether the file looks like a picture kelvane reads, from its first bytes.");
   py::list algorithms, methods;
   for (const std::string& a : kelvane::algorithms()) algorithms.append(a);
   for (const std::string& m : kelvane::gray_methods()) methods.append(m);

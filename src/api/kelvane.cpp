@@ -1,7 +1,9 @@
 // The public library: pictures in memory and picture files, over the row stream.
 #include "kelvane/kelvane.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <new>
 
 #include "files/file_error.h"
@@ -34,6 +36,21 @@ SampleType sample_type(Sample sample) {
 
 std::string braced(const std::string& text) { return "{" + text + "}"; }
 
+std::string number_text(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+// A window's share of the shorter side, from percent; negative percent: none.
+WindowShare share_of(double percent) {
+  if (percent < 0) return no_share;
+  const WindowShare share = share_of_percent(percent);
+  if (share == no_share)
+    throw Error(Error::Kind::illegal_window, "Illegal window: " + braced(number_text(percent) + "%") + ". Try {5%}.");
+  return share;
+}
+
 // The operation as the stream takes it; throws Error for an unknown keyword.
 Leveling leveling_of(const Operation& operation) {
   Leveling leveling;
@@ -49,7 +66,13 @@ Leveling leveling_of(const Operation& operation) {
   leveling.windows = operation.windows;
   leveling.window1 = operation.window1;
   leveling.window2 = operation.window2;
+  leveling.share1 = share_of(operation.window1_percent);
+  leveling.share2 = share_of(operation.window2_percent);
   leveling.level_alpha = operation.level_alpha;
+  if (!(operation.max_gain >= 1.0))
+    throw Error(Error::Kind::illegal_gain, "Illegal maximum gain: " + braced(number_text(operation.max_gain)) +
+                                               ". Try {4}: a gain of at least 1.");
+  leveling.max_gain = operation.max_gain;
   return leveling;
 }
 
@@ -180,6 +203,8 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
     return report;
   });
 }
+
+bool is_picture_file(const std::string& path) { return looks_like_picture(path); }
 
 File::File(const std::string& path, const Options& options) : reader_(new Reader) {
   try {

@@ -72,7 +72,35 @@ struct Descriptor {
   }
 };
 
+// Which reader a file's first bytes (and, for the image library's own formats, its name)
+// call for.
+struct ReaderChoice {
+  enum { none, pnm, library, cimg, ascii } reader = none;
+  const Signature* signature = nullptr;
+};
+
+ReaderChoice reader_for(const unsigned char* head, std::size_t n, const std::string& path) {
+  if (n >= 2 && head[0] == 'P' && ((head[1] >= '1' && head[1] <= '6') || head[1] == 'F' || head[1] == 'f'))
+    return {ReaderChoice::pnm, nullptr};
+  for (const Signature& s : signatures)
+    if (n >= s.offset + s.length && std::memcmp(head + s.offset, s.magic, s.length) == 0 &&
+        (s.offset != 8 || std::memcmp(head, "RIFF", 4) == 0))
+      return {ReaderChoice::library, &s};
+  const std::string ext = lowercase_extension(path);
+  if (ext == "cimg" || ext == "cimgz") return {ReaderChoice::cimg, nullptr};
+  if (ext == "asc") return {ReaderChoice::ascii, nullptr};
+  return {};
+}
+
 }  // namespace
+
+bool looks_like_picture(const std::string& path) {
+  Descriptor file;
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  unsigned char head[16] = {};
+  const ssize_t n = file.fd >= 0 ? ::pread(file.fd, head, sizeof head, 0) : -1;
+  return n > 0 && reader_for(head, static_cast<std::size_t>(n), path).reader != ReaderChoice::none;
+}
 
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {
   Descriptor file;
@@ -86,17 +114,16 @@ std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned lo
   unsigned char head[16] = {};
   const ssize_t n = ::pread(file.fd, head, sizeof head, 0);
   if (n < 0) throw read_error(path, std::strerror(errno));
-  const auto holds = [&](const Signature& s) {
-    return static_cast<std::size_t>(n) >= s.offset + s.length && std::memcmp(head + s.offset, s.magic, s.length) == 0;
-  };
-  if (n >= 2 && head[0] == 'P' && ((head[1] >= '1' && head[1] <= '6') || head[1] == 'F' || head[1] == 'f'))
-    return open_pnm(path, file.release());
-  for (const Signature& s : signatures)
-    if (holds(s) && (s.offset != 8 || std::memcmp(head, "RIFF", 4) == 0))
-      return open_with_image_library(path, file.release(), s.plugin, s.name, memory_limit);
-  const std::string ext = lowercase_extension(path);
-  if (ext == "cimg" || ext == "cimgz") return open_cimg(path, CImgFormat::cimg);
-  if (ext == "asc") return open_cimg(path, CImgFormat::ascii);
+  const ReaderChoice choice = reader_for(head, static_cast<std::size_t>(n), path);
+  switch (choice.reader) {
+    case ReaderChoice::pnm: return open_pnm(path, file.release());
+    case ReaderChoice::library:
+      return open_with_image_library(path, file.release(), choice.signature->plugin, choice.signature->name,
+                                     memory_limit);
+    case ReaderChoice::cimg: return open_cimg(path, CImgFormat::cimg);
+    case ReaderChoice::ascii: return open_cimg(path, CImgFormat::ascii);
+    case ReaderChoice::none: break;
+  }
   throw read_error(path, std::string("not a picture in a format kelvane reads (") + readable_formats + ")");
 }
 

@@ -49,6 +49,10 @@ class PictureReader {
 // (with `memory_limit` as for memory_budget).
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit = 0);
 
+// Whether the file's first bytes (or, for .cimg and .asc, its name) are those of a picture
+// open_picture would try to read.
+bool looks_like_picture(const std::string& path);
+
 // The formats open_picture reads, for messages and help.
 extern const char* const readable_formats;
 

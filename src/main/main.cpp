@@ -7,14 +7,17 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "kelvane/kelvane.h"
 #include "leveling/algorithms.h"
 #include "main/exit_status.h"
+#include "main/folder_mode.h"
 #include "main/messages.h"
 #include "main/options.h"
 #include "main/progress.h"
@@ -28,6 +31,28 @@ bool input_missing(const char* path) {
   return ::stat(path, &info) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
+bool is_folder(const char* path) {
+  struct stat info;
+  return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// A window of one pixel has the pixel's own statistics: with one window every pixel of a
+// channel comes out alike, which is rarely what was meant. Percent windows are checked on
+// the file's pages (a folder's pictures are not opened for it).
+void note_windows_of_one_pixel(const Operation& operation, const Algorithm& algorithm, const File* file) {
+  const std::uint32_t pixels[2] = {operation.window1, operation.window2};
+  const double percent[2] = {operation.window1_percent, operation.window2_percent};
+  for (int i = 0; i < operation.windows; ++i) {
+    bool alone = percent[i] < 0 ? pixels[i] <= 1 : percent[i] == 0;
+    if (percent[i] > 0 && file) {
+      const WindowShare share = share_of_percent(percent[i]);
+      for (std::size_t page = 0; page < file->pages(); ++page)
+        alone = alone || window_of_share(share, file->width(page), file->height(page)) <= 1;
+    }
+    if (alone) note_pixel_alone(operation.windows == 1 ? 0 : i + 1, algorithm.takes_method);
+  }
+}
+
 void show_progress(double fraction, void* line) { static_cast<ProgressLine*>(line)->show(fraction); }
 
 // words: the keyword, the input, the output and the arguments.
@@ -39,7 +64,8 @@ int run(const CommandLine& command_line, int count, char** words) {
     return exit_failure;
   }
   // The header only: a mistyped command line is answered before any pixel is decoded.
-  File file(input, command_line.options);
+  std::unique_ptr<File> file;
+  if (!is_folder(input)) file = std::make_unique<File>(input, command_line.options);
 
   const Algorithm* algorithm = find_algorithm(keyword);
   if (!algorithm) {
@@ -62,14 +88,23 @@ int run(const CommandLine& command_line, int count, char** words) {
     }
   }
   std::uint32_t* window[2] = {&operation.window1, &operation.window2};
+  double* percent[2] = {&operation.window1_percent, &operation.window2_percent};
   for (int i = 0; i < operation.windows; ++i) {
-    if (!parse_window(words[3 + i], *window[i])) {
+    WindowShare share = no_share;
+    if (parse_window_share(words[3 + i], share)) *percent[i] = percent_of(share);
+    else if (!parse_window(words[3 + i], *window[i])) {
       warn_illegal_window(words[3 + i]);
       return exit_misuse;
     }
   }
-  ProgressLine line(std::string("Leveling ") + input);
-  const Report report = level_file(file, words[2], operation, command_line.options, show_progress, &line);
+  operation.max_gain = command_line.max_gain;
+  if (algorithm->family == Family::mean && !std::isinf(operation.max_gain)) note_gain_ignored(keyword);
+  note_windows_of_one_pixel(operation, *algorithm, file.get());
+  if (!file)
+    return level_folder(input, words[2], operation, command_line.options, command_line.folder,
+                        command_line.progress_delay);
+  ProgressLine line(std::string("Leveling ") + input, command_line.progress_delay);
+  const Report report = level_file(*file, words[2], operation, command_line.options, show_progress, &line);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }

@@ -80,6 +80,29 @@ void print_help() {
   say("span 15), clipped at the borders. 0 or 1 is the pixel alone; a negative number means");
   say("the whole picture. With two windows, the statistics of {window1} are removed and those");
   say("of {window2} imposed. The soft minimum and maximum are power means of order 10.");
+  say("A window may be a share of the picture's shorter side, 5% or 12.5%: the odd number of");
+  say("pixels nearest to it, picture by picture, so that pictures of any size are leveled alike.");
+  say("");
+  say("Choosing a window: two to three times the largest detail to keep. A text page scanned");
+  say("at 300 dpi: 31 to 61 pixels, or about 2%. Lens vignetting and uneven illumination: a");
+  say("tenth of the shorter side or more (10%). A smaller window flattens larger details.");
+  say("Choosing an algorithm: mean evens out shading (scans, vignetting, microscope fields) and");
+  say("leaves contrast alone; std evens out contrast as well (photographs lit from one side);");
+  say("minmax and range stretch every region to the full range (pages, documents: use them");
+  say("with --max-gain 4); the _fn forms keep the hues of colour photographs.");
+  say("");
+  say("Gain: std, minmax and range multiply a value's distance from its local reference by a");
+  say("factor that grows without bound as a region gets flat, so paper grain becomes noise:");
+  say("  std     v <- ((v - m) * (T / s)) + M      m, s: local mean and deviation; M, T: target");
+  say("  range   v <- M + ((v - m) / L) * D        L: local soft range; D: target soft range");
+  say("  minmax  v <- Tmin + ((v - Lmin) / L) * D  Lmin, Tmin: local and target soft minimum");
+  say("With --max-gain G, where the factor (T / s, or D / L) is above G:");
+  say("  std     v <- ((v - m) * G) + M");
+  say("  range   v <- M + (v - m) * G");
+  say("  minmax  v <- (Tmin + p * (D - G * L)) + (v - Lmin) * G,  p = (Lmin - Tmin) / (D - L)");
+  say("          clamped to [0, 1]: the window's range, stretched by G, keeps its place in the");
+  say("          target range, so blank paper stays light and a dark background dark.");
+  say("Flat windows (deviation or soft range at most 1e-6) take the target as before.");
   say("");
   say("Options (before the algorithm):");
   for (const auto& o : option_specs) {
@@ -102,6 +125,14 @@ void print_help() {
   say("comments are carried over where the output holds them. CMYK pictures are read as RGB.");
   say("An existing output file is replaced only once the new one is completely written.");
   say("");
+  say("A folder as {input} levels every picture in it (and in its folders) into the same paths");
+  say("under the folder {output}, several small pictures at once; a picture that fails does not");
+  say("stop the others, and a summary line ends the run. On a terminal, a run longer than two");
+  say("seconds shows a progress line on standard error.");
+  say("");
+  say("Environment: KELVANE_THREADS (threads, default every core), KELVANE_MEMORY_LIMIT_MB (the");
+  say("memory a run may use), KELVANE_PROGRESS_DELAY (seconds before the progress line).");
+  say("");
   say("Exit status: 0 output written (or help shown), 1 input or output trouble,");
   say("2 command line not understood.");
   say("");
@@ -109,6 +140,8 @@ void print_help() {
   say("  kelvane mean scan.png even.png 31");
   say("  kelvane std_fn photo.jpg balanced.jpg 41 y709");
   say("  kelvane range frame.tif flat.tif 15 101");
+  say("  kelvane --max-gain 4 minmax page.png clean.png 2%");
+  say("  kelvane --format png --skip-existing mean scans/ leveled/ 31");
 }
 
 void print_version() { say("kelvane " KELVANE_VERSION); }
@@ -145,6 +178,26 @@ void warn_illegal_option_value(const char* option, const char* value, const char
 }
 
 void warn_channel_by_channel() { say("Warning: image does not have 3 channels"); }
+
+void warn_channel_by_channel_of(const char* path) {
+  say(std::string("Warning: image does not have 3 channels: ") + path);
+}
+
+void note_gain_ignored(const char* keyword) {
+  std::cerr << "Note: " << keyword << " moves values without stretching them, so --max-gain changes nothing."
+            << std::endl;
+}
+
+void note_pixel_alone(int window, bool gray) {
+  const char* which[3] = {"the window", "the first window", "the second window"};
+  std::string note = std::string("Note: ") + which[window] + " is 1 pixel, whose statistics are its own value, so ";
+  if (window == 0) note += gray ? "every pixel comes out with the same gray (only hues remain)." : "every channel comes out as one value.";
+  else if (window == 1) note += "every pixel takes its second window's reference: the result is a blur.";
+  else note += "the reference of every pixel is the pixel itself.";
+  std::cerr << note << std::endl;
+}
+
+void say_line(const std::string& line) { say(line); }
 
 void report_error(const std::string& message) { std::cerr << "Error: " << message << std::endl; }
 

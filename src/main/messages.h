@@ -18,6 +18,16 @@ void warn_illegal_window(const char* text);
 void warn_unknown_option(const char* option);
 void warn_illegal_option_value(const char* option, const char* value, const char* example);
 void warn_channel_by_channel();
+// The same for one picture of a folder.
+void warn_channel_by_channel_of(const char* path);
+
+// Notes on standard error: --max-gain given to mean; a window of one pixel, the only one
+// (window 0) or the first or second of two.
+void note_gain_ignored(const char* keyword);
+void note_pixel_alone(int window, bool gray);
+
+// One line on standard output, flushed.
+void say_line(const std::string& line);
 
 void report_error(const std::string& message);
 

@@ -1,5 +1,6 @@
 #include "main/options.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,6 +20,15 @@ bool whole_number(const char* text, long low, long high, int& value) {
   return true;
 }
 
+// A finite number of at least `low`, or false.
+bool number_at_least(const char* text, double low, double& value) {
+  char* end = nullptr;
+  const double n = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !std::isfinite(n) || n < low) return false;
+  value = n;
+  return true;
+}
+
 bool one_of(const char* text, std::initializer_list<const char*> choices) {
   for (const char* c : choices)
     if (std::strcmp(text, c) == 0) return true;
@@ -32,6 +42,12 @@ const std::vector<OptionSpec> option_specs = {
      "level an alpha channel like a colour (and rescale it by the gray ratio in the _fn "
      "algorithms) instead of keeping it as it is",
      [](CommandLine& o, const char*) { return o.level_alpha = true; }},
+    {"--max-gain", nullptr, "G", "4",
+     "std, minmax and range: multiply a value's distance from its local reference by at most G "
+     "(a number of at least 1), so that blank paper and flat sky are not stretched into noise. "
+     "The factor, target deviation / local deviation (std) or target soft range / local soft range "
+     "(minmax, range), becomes G where it is larger; see Gain above. Default: no limit",
+     [](CommandLine& o, const char* v) { return number_at_least(v, 1.0, o.max_gain); }},
     {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs, 1 to 100 (default 100)",
      [](CommandLine& o, const char* v) { return whole_number(v, 1, 100, o.options.jpeg_quality); }},
     {"--png-compression", nullptr, "N", "2",
@@ -46,6 +62,17 @@ const std::vector<OptionSpec> option_specs = {
        o.options.tiff_compression = v;
        return one_of(v, {"none", "lzw", "zip", "packbits"});
      }},
+    {"--format", nullptr, "EXT", "png",
+     "with a folder as input: give every output this extension (png, tif, jpg, ...) instead of its "
+     "input's",
+     [](CommandLine& o, const char* v) {
+       o.folder.format = v[0] == '.' ? v + 1 : v;
+       return !o.folder.format.empty() && o.folder.format.find('/') == std::string::npos;
+     }},
+    {"--skip-existing", nullptr, nullptr, nullptr,
+     "with a folder as input: leave an output that is newer than its input as it is, so that an "
+     "interrupted run can be resumed",
+     [](CommandLine& o, const char*) { return o.folder.skip_existing = true; }},
     {"--help", "-h", nullptr, nullptr, "this text", [](CommandLine& o, const char*) { return o.help = true; }},
     {"--version", nullptr, nullptr, nullptr, "the version", [](CommandLine& o, const char*) { return o.version = true; }},
 };
@@ -58,6 +85,11 @@ CommandLine command_line_from_environment() {
   if (const char* text = std::getenv("KELVANE_MEMORY_LIMIT_MB")) {
     const double megabytes = std::strtod(text, nullptr);
     if (megabytes > 0) command_line.options.memory_limit = static_cast<unsigned long long>(megabytes * 1048576.0);
+  }
+  if (const char* text = std::getenv("KELVANE_PROGRESS_DELAY")) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end != text && seconds >= 0) command_line.progress_delay = seconds;
   }
   return command_line;
 }

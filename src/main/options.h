@@ -1,9 +1,11 @@
 #pragma once
 // The options that come before the algorithm keyword. One table drives their parsing and
 // their lines in --help.
+#include <limits>
 #include <vector>
 
 #include "kelvane/kelvane.h"
+#include "main/folder_mode.h"
 
 namespace kelvane {
 
@@ -11,11 +13,15 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool level_alpha = false;
+  double max_gain = std::numeric_limits<double>::infinity();  // --max-gain; infinity: none
   Options options;  // threads, memory, encoding
+  FolderChoices folder;
+  double progress_delay = 2.0;  // seconds before a progress line appears
 };
 
 // The settings the environment gives: KELVANE_THREADS, when it holds a positive number, for
-// the threads (else the machine's cores); KELVANE_MEMORY_LIMIT_MB for the memory a run may use.
+// the threads (else the machine's cores); KELVANE_MEMORY_LIMIT_MB for the memory a run may use;
+// KELVANE_PROGRESS_DELAY for the seconds before a progress line appears.
 CommandLine command_line_from_environment();
 
 struct OptionSpec {

@@ -8,7 +8,7 @@ namespace kelvane {
 
 namespace {
 
-constexpr double delay_seconds = 2.0, redraw_seconds = 0.2;
+constexpr double redraw_seconds = 0.2;
 
 std::string duration_text(double seconds) {
   const long s = static_cast<long>(seconds + 0.5);
@@ -21,19 +21,24 @@ std::string duration_text(double seconds) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(std::string what)
-    : what_(std::move(what)), terminal_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()), last_(start_) {}
+ProgressLine::ProgressLine(std::string what, double delay)
+    : what_(std::move(what)), delay_(delay), terminal_(::isatty(STDERR_FILENO) == 1), start_(Clock::now()) {}
 
-ProgressLine::~ProgressLine() {
-  if (shown_) std::fprintf(stderr, "\r\033[K");
+ProgressLine::~ProgressLine() { clear(); }
+
+void ProgressLine::clear() {
+  if (!shown_) return;
+  std::fprintf(stderr, "\r\033[K");
+  std::fflush(stderr);
+  shown_ = false;
+  last_ = Clock::time_point();
 }
 
 void ProgressLine::show(double fraction, const std::string& detail) {
   if (!terminal_) return;
   const Clock::time_point now = Clock::now();
   const double elapsed = std::chrono::duration<double>(now - start_).count();
-  if (elapsed < delay_seconds || (shown_ && std::chrono::duration<double>(now - last_).count() < redraw_seconds))
-    return;
+  if (elapsed < delay_ || std::chrono::duration<double>(now - last_).count() < redraw_seconds) return;
   last_ = now;
   shown_ = true;
   std::string line = what_ + ": " + std::to_string(static_cast<int>(fraction * 100)) + "%";

@@ -18,9 +18,10 @@ def read(path):
     return numpy.asarray(Image.open(path))
 
 
-def command_line(tmp_path, picture, algorithm, *args):
+def command_line(tmp_path, picture, algorithm, *args, options=()):
     out = tmp_path / "out.png"
-    run = subprocess.run([BINARY, algorithm, os.path.join(SAMPLES, picture + ".png"), str(out), *map(str, args)],
+    run = subprocess.run([BINARY, *options, algorithm, os.path.join(SAMPLES, picture + ".png"), str(out),
+                          *map(str, args)],
                          capture_output=True, text=True)
     assert run.returncode == 0, run.stderr
     return read(out)
@@ -47,9 +48,23 @@ def test_every_operation_gives_the_command_lines_samples(tmp_path, picture):
         assert numpy.array_equal(expected, leveled), (picture, algorithm, windows, method)
 
 
-def test_level_file_writes_what_the_command_line_writes(tmp_path):
-    kelvane.level_file(os.path.join(SAMPLES, "coffee.png"), tmp_path / "a.png", "range_fn", 15, 101, "med")
-    assert numpy.array_equal(command_line(tmp_path, "coffee", "range_fn", 15, 101, "med"), read(tmp_path / "a.png"))
+def test_a_gain_cap_keeps_blank_paper_blank_and_text_dark(tmp_path):
+    """The scanned page, window 31: uncapped, the paper right of the title turns to noise
+    (its deviation 17 to 54 times the input's); with --max-gain 4 it stays within 4 times,
+    and the text (pixels 40 below the mean of the 31 x 31 pixels around them) comes out as
+    dark, within a level."""
+    page = read(os.path.join(SAMPLES, "page.png")).astype(float)
+    sums = numpy.pad(page, 15, mode="edge").cumsum(0).cumsum(1)
+    local_mean = (sums[31:, 31:] - sums[:-31, 31:] - sums[31:, :-31] + sums[:-31, :-31]) / 31**2
+    paper, text = (slice(0, 18), slice(300, 384)), page[1:, 1:] < local_mean - 40
+    for algorithm in ["std", "minmax", "range"]:
+        plain = kelvane.level(page.astype(numpy.uint8), algorithm, 31).astype(float)
+        # 16.2% of the page's 191 rows: 30.9 pixels, so 31.
+        capped = kelvane.level(page.astype(numpy.uint8), algorithm, "16.2%", max_gain=4).astype(float)
+        assert numpy.array_equal(capped, command_line(tmp_path, "page", algorithm, 31, options=["--max-gain", "4"]))
+        assert plain[paper].std() > 15 * page[paper].std(), algorithm
+        assert capped[paper].std() <= 4 * page[paper].std(), algorithm
+        assert capped[1:, 1:][text].mean() <= plain[1:, 1:][text].mean() + 1, algorithm
 
 
 def test_sample_types_stand_for_the_same_values():
@@ -109,8 +124,11 @@ def test_errors_speak_the_command_lines_words(tmp_path):
         kelvane.level(image, "std_fn", 31, method="Value")
     with pytest.raises(ValueError, match="needs a gray method"):
         kelvane.level(image, "std_fn", 31)
-    with pytest.raises(ValueError, match=r"Illegal window: \{3x\}. Try \{31\}."):
-        kelvane.level(image, "mean", "3x")
+    for window in ["3x", "5%%", "-5%"]:
+        with pytest.raises(ValueError, match=r"Illegal window: \{%s\}. Try \{31\}." % window):
+            kelvane.level(image, "mean", window)
+    with pytest.raises(ValueError, match=r"Illegal maximum gain: \{0.5\}"):
+        kelvane.level(image, "std", 31, max_gain=0.5)
     for array in [numpy.zeros((8, 8), numpy.int32), numpy.zeros((2, 8, 8, 3), numpy.uint8)]:
         with pytest.raises(TypeError):
             kelvane.level(array, "mean", 31)

@@ -1,0 +1,77 @@
+"""Many pictures: on this machine's threads, and as tasks of a Dask cluster of two worker
+processes on the loopback interface, one of which dies in the middle of the run."""
+import os
+import signal
+import subprocess
+import threading
+import time
+
+import numpy
+import pytest
+from PIL import Image
+
+import kelvane
+
+BINARY = os.environ["KELVANE_BINARY"]
+
+
+@pytest.fixture
+def archive(tmp_path):
+    """24 pictures in nested folders, one damaged file and a text file."""
+    rng = numpy.random.default_rng(5)
+    for i in range(24):
+        folder = tmp_path / "in" / ("a" if i % 2 else "") / ("b" if i % 3 == 0 else "")
+        folder.mkdir(parents=True, exist_ok=True)
+        pixels = rng.integers(0, 256, (120, 160, 3), dtype=numpy.uint8)
+        Image.fromarray(pixels).save(folder / ("p%02d.%s" % (i, "png" if i % 4 else "tif")))
+    (tmp_path / "in" / "a" / "damaged.png").write_bytes((tmp_path / "in" / "a" / "p01.png").read_bytes()[:200])
+    (tmp_path / "in" / "notes.txt").write_text("not a picture")
+    return tmp_path
+
+
+def outputs_of(folder):
+    """The pixels of every file below folder; TIFF files carry their time of writing, so bytes differ."""
+    return {os.path.relpath(os.path.join(d, f), folder): numpy.asarray(Image.open(os.path.join(d, f))).tobytes()
+            for d, _, names in os.walk(folder) for f in names}
+
+
+def command_line_outputs(archive):
+    run = subprocess.run([BINARY, "std_fn", str(archive / "in"), str(archive / "reference"), "9", "y709"],
+                         capture_output=True, text=True)
+    assert run.returncode == 1 and run.stderr.count("Error: ") == 1, run.stderr
+    return outputs_of(archive / "reference")
+
+
+def test_level_files_writes_what_the_command_line_writes(archive):
+    reports = kelvane.level_files(archive / "in", archive / "out", "std_fn", 9, "y709", workers=2)
+    assert len(reports) == 25
+    failed = [r for r in reports if r.error]
+    assert len(failed) == 1 and "damaged.png" in failed[0].error
+    assert outputs_of(archive / "out") == command_line_outputs(archive)
+    again = kelvane.level_files(archive / "in", archive / "out", "std_fn", 9, "y709", skip_existing=True)
+    assert sum(r.skipped for r in again) == 24
+
+
+def test_a_dask_cluster_levels_every_picture_once_even_when_a_worker_dies(archive):
+    distributed = pytest.importorskip("distributed")
+    expected = command_line_outputs(archive)
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        # One worker is killed once the first pictures are done; its tasks go to the other.
+        pids = list(client.run(os.getpid).values())
+
+        def kill_one():
+            while not (archive / "out").exists() or len(outputs_of(archive / "out")) < 3:
+                time.sleep(0.01)
+            os.kill(pids[0], signal.SIGKILL)
+
+        killer = threading.Thread(target=kill_one)
+        killer.start()
+        from kelvane import cluster as kelvane_cluster
+
+        reports = kelvane_cluster.level_files(archive / "in", archive / "out", "std_fn", 9, "y709", client=client)
+        killer.join()
+    assert len(reports) == 25 and len({r.input for r in reports}) == 25
+    failed = [r for r in reports if r.error]
+    assert len(failed) == 1 and "damaged.png" in failed[0].error
+    assert outputs_of(archive / "out") == expected
