@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,7 +90,7 @@ struct Measured {
 };
 
 // Runs a command (through the shell) and measures its time and peak resident memory.
-Measured run_measured(const std::string& command) {
+Measured run_here(const std::string& command) {
   const auto start = Clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -102,6 +103,47 @@ Measured run_measured(const std::string& command) {
   Measured m;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) m.seconds = seconds_since(start);
   m.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return m;
+}
+
+// A forked child starts its peak at its parent's resident size, which the pictures held
+// here would fill. Commands are therefore started by a small process forked before any
+// picture is made, over two pipes: a command line down, "seconds peak" back.
+struct Launcher {
+  std::FILE* down = nullptr;
+  std::FILE* up = nullptr;
+};
+Launcher launcher;
+
+void start_launcher() {
+  int down[2], up[2];
+  if (::pipe(down) != 0 || ::pipe(up) != 0) return;
+  if (::fork() == 0) {
+    ::close(down[1]);
+    ::close(up[0]);
+    std::FILE* in = ::fdopen(down[0], "r");
+    std::FILE* out = ::fdopen(up[1], "w");
+    char line[16384];
+    while (std::fgets(line, sizeof line, in)) {
+      line[std::strcspn(line, "\n")] = '\0';
+      const Measured m = run_here(line);
+      std::fprintf(out, "%.17g %.17g\n", m.seconds, m.peak_mb);
+      std::fflush(out);
+    }
+    ::_exit(0);
+  }
+  ::close(down[0]);
+  ::close(up[1]);
+  launcher.down = ::fdopen(down[1], "w");
+  launcher.up = ::fdopen(up[0], "r");
+}
+
+Measured run_measured(const std::string& command) {
+  if (!launcher.down) return run_here(command);
+  std::fprintf(launcher.down, "%s\n", command.c_str());
+  std::fflush(launcher.down);
+  Measured m;
+  if (std::fscanf(launcher.up, "%lf %lf", &m.seconds, &m.peak_mb) != 2) m.seconds = -1;
   return m;
 }
 
@@ -168,6 +210,7 @@ void gigapixel(const std::string& tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  start_launcher();
   if (argc > 1 && std::string(argv[1]) == "--gigapixel") {
     gigapixel(argc > 2 ? argv[2] : "build/kelvane");
     return 0;
