@@ -130,15 +130,17 @@ struct WindowCursors {
 };
 
 // Table rows a leading cursor keeps so that the rows above the windows of the band being
-// leveled are still there while it reaches the next band's.
-std::size_t window_span(std::uint32_t r) { return 2 * static_cast<std::size_t>(r) + 2 * band_rows + 2; }
+// leveled are still there while it reaches the next band's; never more than the page has.
+std::size_t window_span(std::uint32_t r, std::size_t height) {
+  return std::min(2 * static_cast<std::size_t>(r) + 2 * band_rows + 2, height + 1);
+}
 
 // Rows a cursor keeps for the band being leveled while it reaches the next.
 constexpr std::size_t two_bands = 2 * band_rows + 1;
 
 // Whether the leading cursors of a half window keep its whole height.
-bool keeps_window(std::uint32_t r, std::size_t width, std::size_t cursors, long double budget) {
-  return static_cast<long double>(window_span(r)) * width * 8 * cursors <= budget;
+bool keeps_window(std::uint32_t r, std::size_t width, std::size_t height, std::size_t cursors, long double budget) {
+  return static_cast<long double>(window_span(r, height)) * width * 8 * cursors <= budget;
 }
 
 WindowRows rows_of(const TableCursor& lead, const TableCursor& trail, Row y, std::uint32_t r, std::size_t height) {
@@ -255,9 +257,9 @@ class PageStream {
       if (w == 1 && how_.radius[1] == how_.radius[0]) break;
       WindowCursors set;
       set.radius = how_.radius[w];
-      const bool keep = keeps_window(set.radius, width_, cursor_count(), settings_.window_table_bytes);
+      const bool keep = keeps_window(set.radius, width_, height_, cursor_count(), settings_.window_table_bytes);
       for (std::size_t i = 0; i < cursor_count(); ++i) {
-        set.lead.push_back(std::make_unique<TableCursor>(width_, keep ? window_span(set.radius) : two_bands));
+        set.lead.push_back(std::make_unique<TableCursor>(width_, keep ? window_span(set.radius, height_) : two_bands));
         if (!keep) set.trail.push_back(std::make_unique<TableCursor>(width_, two_bands));
       }
       windows.push_back(std::move(set));
@@ -379,8 +381,9 @@ long double stream_bytes(const Leveling& given, const PageLayout& layout, std::s
   const std::size_t per_window = planes.count() * tables_list(leveling.algorithm->family).size();
   long double kept = 0;  // table rows the cursors keep
   for (std::uint32_t r : {leveling.window1 >> 1, leveling.window2 >> 1}) {
-    kept += keeps_window(r, layout.width, per_window, settings.window_table_bytes) ? per_window * static_cast<long double>(window_span(r))
-                                                       : per_window * 2.0L * two_bands;
+    kept += keeps_window(r, layout.width, layout.height, per_window, settings.window_table_bytes)
+                ? per_window * static_cast<long double>(window_span(r, layout.height))
+                : per_window * 2.0L * two_bands;
     if (leveling.windows == 1) break;
   }
   const long double ring = static_cast<long double>(ring_rows(leveling, layout.height, chunk_rows)) *
