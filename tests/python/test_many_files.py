@@ -6,6 +6,7 @@ import subprocess
 import threading
 import time
 
+import distributed
 import numpy
 import pytest
 from PIL import Image
@@ -53,7 +54,6 @@ def test_level_files_writes_what_the_command_line_writes(archive):
 
 
 def test_a_dask_cluster_levels_every_picture_once_even_when_a_worker_dies(archive):
-    distributed = pytest.importorskip("distributed")
     expected = command_line_outputs(archive)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
