@@ -138,7 +138,7 @@ TEST_F(Cli, WindowsInPercentOfTheShorterSideAndNotesOnOnePixel) {
   for (const char* bad : {"%", "5%%", "-5%", "5 %"})
     expect_misuse({"std", gray_in(), out(), bad}, std::string("Warning: Illegal window: {") + bad + "}. Try {31}.");
   // A window of one pixel runs as it always has, with a note on standard error.
-  const std::string alone = "Note: the window is 1 pixel, whose statistics are its own value, so every channel comes out as one value.\n";
+  const std::string alone = "Note: the window is 1 pixel, whose statistics are its own value, so every channel comes out as one value, up to rounding.\n";
   EXPECT_EQ(level({"std", "0"}, alone), level({"std", "1"}, alone));
   level({"mean", "0%"}, alone);
   level({"std", "5", "1"}, "Note: the second window is 1 pixel, whose statistics are its own value, so the reference of every pixel is the pixel itself.\n");
@@ -325,9 +325,23 @@ TEST_F(Cli, AFolderIsLeveledPictureByPicture) {
   const timespec old[2] = {{0, 0}, {0, 0}};
   ::utimensat(AT_FDCWD, (dir / "out/a/p1.jpg").c_str(), old, 0);
   run = run_tool({"--skip-existing", "std", dir / "in", dir / "out", "5"});
-  EXPECT_EQ(0u, run.out.find("Leveled 1 pictures, 2 failed, 29 skipped, in ")) << run.out;
+  EXPECT_EQ(0u, run.out.find("Leveled 1 picture, 2 failed, 29 skipped, in ")) << run.out;
   run = run_tool({"--format", "png", "mean", dir / "in/a/b", dir / "as-png", "5"});
   EXPECT_TRUE(exists(dir / "as-png/p2.png") && exists(dir / "as-png/p5.png") && exists(dir / "as-png/p29.png"));
+  // Refused before any work: an extension kelvane does not write, the input folder as output.
+  EXPECT_EQ(2, run_tool({"--format", "xyz", "mean", dir / "in", dir / "as-xyz", "5"}).status);
+  EXPECT_FALSE(exists(dir / "as-xyz"));
+  const std::string before = read_file(dir / "in/p0.png");
+  run = run_tool({"mean", dir / "in", dir / "in/a/..", "5"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_NE(std::string::npos, run.err.find("it is the input folder")) << run.err;
+  EXPECT_EQ(before, read_file(dir / "in/p0.png"));
+  // A link to a picture elsewhere is leveled into its own place; its target stays as it was.
+  ::mkdir((dir / "linked").c_str(), 0755);
+  ASSERT_EQ(0, ::symlink("../in/p0.png", (dir / "linked/l.png").c_str()));
+  EXPECT_EQ(0, run_tool({"mean", dir / "linked", dir / "from-link", "5"}).status);
+  EXPECT_TRUE(exists(dir / "from-link/l.png"));
+  EXPECT_EQ(before, read_file(dir / "in/p0.png"));
 }
 
 TEST_F(Cli, TheProgressLineIsForTerminalsOnly) {

@@ -36,7 +36,8 @@ def plan(inputs, output_folder, format=None) -> List[Tuple[str, str]]:
 
     inputs: a folder, whose pictures (recursively) keep their paths relative to it, or files,
     which keep theirs relative to the folder they have in common. format: an extension that
-    every output takes instead of its input's.
+    every output takes instead of its input's. Raises ValueError where an output would be
+    its own input.
     """
     output_folder = os.fspath(output_folder)
     if isinstance(inputs, (str, bytes, os.PathLike)) and os.path.isdir(inputs):
@@ -50,6 +51,10 @@ def plan(inputs, output_folder, format=None) -> List[Tuple[str, str]]:
         target = os.path.join(output_folder, os.path.relpath(os.path.abspath(f), os.path.abspath(root)))
         if format:
             target = os.path.splitext(target)[0] + "." + format.lstrip(".")
+        if os.path.realpath(target) == os.path.realpath(f):
+            # Leveled in place, every run would level the pictures again.
+            raise ValueError("cannot write %s: it is the input folder, whose pictures would be replaced; "
+                             "name another folder" % output_folder)
         jobs.append((f, target))
     return jobs
 

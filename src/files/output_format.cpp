@@ -74,6 +74,13 @@ std::string writable_extensions() {
   return list;
 }
 
+bool writes_extension(const std::string& extension) {
+  const std::string ext = extension_of("picture." + extension);
+  for (const auto& format : formats())
+    if (ext == format.extension) return true;
+  return false;
+}
+
 const OutputFormat& output_format(const std::string& path) {
   const std::string ext = extension_of(path);
   for (const auto& format : formats())

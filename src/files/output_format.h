@@ -23,6 +23,9 @@ struct OutputFormat {
 // The format of the output's extension; throws FileError for an unknown or missing one.
 const OutputFormat& output_format(const std::string& path);
 
+// Whether an output named with this extension (without its dot) can be written.
+bool writes_extension(const std::string& extension);
+
 // The image library's own formats, written whole at the end rather than row by row.
 bool holds_whole_pages(const OutputFormat& format);
 

@@ -53,7 +53,8 @@ std::vector<Job> jobs_of(const fs::path& input, const fs::path& output, const Fo
       ++ignored;
       continue;
     }
-    fs::path target = output / fs::relative(it->path(), input);
+    // Lexically: a link keeps its own place under the output, never its target's.
+    fs::path target = output / it->path().lexically_relative(input);
     if (!choices.format.empty()) target.replace_extension(choices.format);
     jobs.push_back({it->path().string(), target.string()});
   }
@@ -97,8 +98,8 @@ class Run {
     line_.clear();
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     char text[256];
-    std::snprintf(text, sizeof text, "Leveled %zu pictures, %zu failed, %zu skipped, in %.1f s.", leveled_, failed_,
-                  skipped_, seconds);
+    std::snprintf(text, sizeof text, "Leveled %zu picture%s, %zu failed, %zu skipped, in %.1f s.", leveled_,
+                  leveled_ == 1 ? "" : "s", failed_, skipped_, seconds);
     std::string line = text;
     if (ignored > 0) line += " " + std::to_string(ignored) + (ignored == 1 ? " file was" : " files were") + " not a picture.";
     say_line(line);
@@ -139,10 +140,20 @@ class Run {
 
 int level_folder(const std::string& input, const std::string& output, const Operation& operation,
                  const Options& options, const FolderChoices& choices, double progress_delay) {
+  // The output folder is checked before any work: in the input folder's place every run
+  // would level the pictures again; a file or a folder that cannot be made fails them all.
+  std::error_code error;
+  if (fs::weakly_canonical(output, error) == fs::weakly_canonical(input, error)) {
+    report_error("cannot write " + output + ": it is the input folder, whose pictures would be replaced; "
+                 "name another folder");
+    return exit_failure;
+  }
+  if (!fs::create_directories(output, error) && !fs::is_directory(output)) {
+    report_error("cannot write " + output + ": " + (error ? error.message() : std::string("it is not a folder")));
+    return exit_failure;
+  }
   std::size_t ignored = 0;
   const std::vector<Job> all = jobs_of(input, output, choices, ignored);
-  std::error_code error;
-  fs::create_directories(output, error);
   Run run(operation, options, all.size(), input, progress_delay);
   std::vector<Job> jobs;
   for (const Job& job : all) {

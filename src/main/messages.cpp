@@ -191,7 +191,11 @@ void note_gain_ignored(const char* keyword) {
 void note_pixel_alone(int window, bool gray) {
   const char* which[3] = {"the window", "the first window", "the second window"};
   std::string note = std::string("Note: ") + which[window] + " is 1 pixel, whose statistics are its own value, so ";
-  if (window == 0) note += gray ? "every pixel comes out with the same gray (only hues remain)." : "every channel comes out as one value.";
+  // Up to rounding: a pixel's window sum is a difference of two large table sums, and
+  // minmax divides what is left of it by a soft range that is itself rounding.
+  if (window == 0)
+    note += gray ? "every pixel comes out with the same gray, up to rounding (only hues remain)."
+                 : "every channel comes out as one value, up to rounding.";
   else if (window == 1) note += "every pixel takes its second window's reference: the result is a blur.";
   else note += "the reference of every pixel is the pixel itself.";
   std::cerr << note << std::endl;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "files/output_format.h"
 #include "main/messages.h"
 
 namespace kelvane {
@@ -67,7 +68,7 @@ const std::vector<OptionSpec> option_specs = {
      "input's",
      [](CommandLine& o, const char* v) {
        o.folder.format = v[0] == '.' ? v + 1 : v;
-       return !o.folder.format.empty() && o.folder.format.find('/') == std::string::npos;
+       return writes_extension(o.folder.format);
      }},
     {"--skip-existing", nullptr, nullptr, nullptr,
      "with a folder as input: leave an output that is newer than its input as it is, so that an "

@@ -52,6 +52,8 @@ def test_level_files_writes_what_the_command_line_writes(archive):
     assert outputs_of(archive / "out") == command_line_outputs(archive)
     again = kelvane.level_files(archive / "in", archive / "out", "std_fn", 9, "y709", skip_existing=True)
     assert sum(r.skipped for r in again) == 24
+    with pytest.raises(ValueError, match="input folder"):
+        kelvane.level_files(archive / "in" / "a", archive / "in" / "a", "mean", 9)
 
 
 def test_a_dask_cluster_levels_every_picture_once_even_when_a_worker_dies(archive):
