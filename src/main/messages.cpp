@@ -127,8 +127,9 @@ void print_help() {
   say("");
   say("A folder as {input} levels every picture in it (and in its folders) into the same paths");
   say("under the folder {output}, several small pictures at once; a picture that fails does not");
-  say("stop the others, and a summary line ends the run. On a terminal, a run longer than two");
-  say("seconds shows a progress line on standard error.");
+  say("stop the others, and a summary line ends the run. The output folder cannot be the input");
+  say("folder. A link to a picture is leveled into the link's own path. On a terminal, a run");
+  say("longer than two seconds shows a progress line on standard error.");
   say("");
   say("Environment: KELVANE_THREADS (threads, default every core), KELVANE_MEMORY_LIMIT_MB (the");
   say("memory a run may use), KELVANE_PROGRESS_DELAY (seconds before the progress line).");
