@@ -78,6 +78,12 @@ class CImgReader final : public PictureReader {
     } catch (const cimg_library::CImgException&) {
       throw damaged("damaged " + format_ + " file");
     }
+    // The rows are read by the header's sizes, which must be what was loaded.
+    const PageLayout& layout = pages_[0].layout;
+    auto size = [](int n) { return static_cast<std::size_t>(n); };
+    if (size(values_.width()) != layout.width || size(values_.height()) != layout.height ||
+        size(values_.depth()) != pages_.size() || size(values_.spectrum()) != layout.channels)
+      throw damaged("damaged " + format_ + " file");
   }
 
   // "N type endianness", then per image "W H D S [#compressed bytes]" and its values.
@@ -116,13 +122,19 @@ class CImgReader final : public PictureReader {
       throw damaged("the file ends before its last value (truncated?)");
   }
 
-  // "W H D S" and then as many numbers.
+  // A first line "W H D S" (H, D, S 1 where missing), read as the library reads it, and then
+  // as many numbers.
   void check_ascii(std::size_t& width, std::size_t& height, std::size_t& depth, std::size_t& channels) {
     std::FILE* file = std::fopen(path_.c_str(), "r");
     if (!file) throw damaged(std::strerror(errno));
-    unsigned long w = 0, h = 0, d = 0, s = 0;
-    const bool header = std::fscanf(file, "%lu %lu %lu %lu", &w, &h, &d, &s) == 4 && w > 0 && h > 0 && d > 0 &&
+    char line[256] = "";
+    unsigned w = 0, h = 1, d = 1, s = 1;
+    const bool header = std::fscanf(file, "%255[^\n]", line) == 1 &&
+                        std::sscanf(line, "%u%*c%u%*c%u%*c%u", &w, &h, &d, &s) >= 1 && w > 0 && h > 0 && d > 0 &&
                         s > 0 && w <= 0x7fffffff && h <= 0x7fffffff && d <= 0x7fffffff && s <= 0x7fffffff;
+    // What separates the header from the values, skipped as the library skips it.
+    const int separators = header ? std::fscanf(file, "%*[^0-9.eEinfa+-]") : 0;
+    static_cast<void>(separators);
     const long double expected = static_cast<long double>(w) * h * d * s;
     long double found = 0;
     double value;
