@@ -233,6 +233,11 @@ TEST_F(Cli, OptionsComeBeforeTheKeyword) {
   // JPEG quality 100 by default; TIFF keeps a TIFF input's lossless compression.
   ASSERT_EQ(0, run_tool({"mean", rgb_in(), dir / "q100.jpg", "5"}).status);
   ASSERT_EQ(0, run_tool({"--jpeg-quality", "40", "mean", rgb_in(), dir / "q40.jpg", "5"}).status);
+  // Options for folders change nothing for one picture, and say so.
+  const ToolRun single = run_tool({"--format", "png", "mean", rgb_in(), dir / "single.jpg", "5"});
+  EXPECT_EQ(0, single.status);
+  EXPECT_EQ(0u, single.err.find("Note: --format and --skip-existing apply to a folder")) << single.err;
+  EXPECT_TRUE(exists(dir / "single.jpg"));
   EXPECT_LT(read_file(dir / "q40.jpg").size() + 200, read_file(dir / "q100.jpg").size());
   ASSERT_EQ(0, run_tool({"--tiff-compression", "lzw", "mean", rgb_in(), dir / "lzw.tif", "5"}).status);
   ASSERT_EQ(0, run_tool({"mean", dir / "lzw.tif", dir / "kept.tif", "5"}).status);

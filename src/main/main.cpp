@@ -103,6 +103,7 @@ int run(const CommandLine& command_line, int count, char** words) {
   if (!file)
     return level_folder(input, words[2], operation, command_line.options, command_line.folder,
                         command_line.progress_delay);
+  if (!command_line.folder.format.empty() || command_line.folder.skip_existing) note_folder_options_ignored();
   ProgressLine line(std::string("Leveling ") + input, command_line.progress_delay);
   const Report report = level_file(*file, words[2], operation, command_line.options, show_progress, &line);
   if (report.channel_by_channel) warn_channel_by_channel();

@@ -189,6 +189,12 @@ void note_gain_ignored(const char* keyword) {
             << std::endl;
 }
 
+void note_folder_options_ignored() {
+  std::cerr << "Note: --format and --skip-existing apply to a folder given as input; a single picture's output is "
+               "written in the format of its extension."
+            << std::endl;
+}
+
 void note_pixel_alone(int window, bool gray) {
   const char* which[3] = {"the window", "the first window", "the second window"};
   std::string note = std::string("Note: ") + which[window] + " is 1 pixel, whose statistics are its own value, so ";

@@ -24,6 +24,9 @@ void warn_channel_by_channel_of(const char* path);
 // Notes on standard error: --max-gain given to mean; a window of one pixel, the only one
 // (window 0) or the first or second of two.
 void note_gain_ignored(const char* keyword);
+
+// --format or --skip-existing with a single picture, where they change nothing.
+void note_folder_options_ignored();
 void note_pixel_alone(int window, bool gray);
 
 // One line on standard output, flushed.
