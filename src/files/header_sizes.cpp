@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "files/file_error.h"
@@ -81,6 +82,18 @@ void check_webp_header(int fd, const std::string& path, unsigned long long memor
   // The decoder holds the whole picture as 8-bit RGBA.
   check_memory(path, static_cast<std::size_t>(width), static_cast<std::size_t>(height),
                static_cast<long double>(width) * height * 4.0L, memory_limit);
+}
+
+void check_bmp_header(int fd, const std::string& path) {
+  // After the 14-byte file header, an info header of at least 40 bytes holds the bits per
+  // pixel at 28 and the compression at 30. Run lengths of 8 bits need 8-bit pixels and of 4
+  // bits 4-bit ones: the library's decoder writes past its rows otherwise.
+  unsigned char h[34] = {};
+  if (::pread(fd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h) || int32_at(h + 14) < 40) return;
+  const unsigned bits = h[28] | h[29] << 8;
+  const std::int32_t compression = int32_at(h + 30);
+  if ((compression == 1 && bits != 8) || (compression == 2 && bits != 4))
+    throw read_error(path, "damaged BMP header (run-length coding of " + std::to_string(bits) + "-bit pixels)");
 }
 
 }  // namespace kelvane

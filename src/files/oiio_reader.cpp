@@ -152,6 +152,7 @@ class LibraryReader final : public PictureReader {
     if (plugin_ == "webp" || plugin_ == "heif" || plugin_ == "jpeg2000") whole_ = true;
     if (plugin_ == "openexr") check_exr_header(fd_, path, memory_limit);
     if (plugin_ == "webp") check_webp_header(fd_, path, memory_limit);
+    if (plugin_ == "bmp") check_bmp_header(fd_, path);
     input_ = ImageInput::create(plugin_);
     if (!input_) throw read_error(path, std::string("this build cannot read ") + format + " files");
     ImageSpec config;
