@@ -31,11 +31,11 @@ void write_with_library(const std::string& path, const std::vector<OIIO::ImageSp
   ASSERT_TRUE(out->close()) << out->geterror();
 }
 
-OIIO::ImageSpec library_spec(const std::string& path, int page) {
+OIIO::ImageSpec library_image_info(const std::string& path, int page) {
   auto in = OIIO::ImageInput::open(path);
   if (!in) return OIIO::ImageSpec();
   in->seek_subimage(page, 0);
-  OIIO::ImageSpec spec = in->spec();
+  OIIO::ImageSpec image_info = in->spec();
   in->close();
-  return spec;
+  return image_info;
 }

@@ -16,7 +16,7 @@ struct LoadedPage {
 // Every page of a file, as kelvane loads it.
 std::vector<LoadedPage> load_pages(const std::string& path);
 
-// Writes pages with the image library: spec and samples (interleaved, of the spec's format)
+// Writes pages with the image library: image_info and samples (interleaved, of the image_info's format)
 // for each. Fails the test if the library refuses.
 void write_with_library(const std::string& path, const std::vector<OIIO::ImageSpec>& specs,
                         const std::vector<std::vector<unsigned char>>& samples);
@@ -28,5 +28,5 @@ std::vector<unsigned char> as_bytes(const std::vector<T>& samples) {
   return std::vector<unsigned char>(p, p + samples.size() * sizeof(T));
 }
 
-// The spec of the first page of a file, as the image library reads it.
-OIIO::ImageSpec library_spec(const std::string& path, int page = 0);
+// The image_info of the first page of a file, as the image library reads it.
+OIIO::ImageSpec library_image_info(const std::string& path, int page = 0);

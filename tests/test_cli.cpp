@@ -242,8 +242,8 @@ TEST_F(Cli, OptionsComeBeforeTheKeyword) {
   ASSERT_EQ(0, run_tool({"--tiff-compression", "lzw", "mean", rgb_in(), dir / "lzw.tif", "5"}).status);
   ASSERT_EQ(0, run_tool({"mean", dir / "lzw.tif", dir / "kept.tif", "5"}).status);
   ASSERT_EQ(0, run_tool({"mean", rgb_in(), dir / "plain.tif", "5"}).status);
-  EXPECT_EQ("lzw", library_spec(dir / "kept.tif").get_string_attribute("compression"));
-  EXPECT_EQ("none", library_spec(dir / "plain.tif").get_string_attribute("compression"));
+  EXPECT_EQ("lzw", library_image_info(dir / "kept.tif").get_string_attribute("compression"));
+  EXPECT_EQ("none", library_image_info(dir / "plain.tif").get_string_attribute("compression"));
 }
 
 TEST_F(Cli, AnOutputThatIsALinkStaysALink) {

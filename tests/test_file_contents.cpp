@@ -41,7 +41,7 @@ std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
 }
 
 // Samples as the library writes them: alpha unassociated, as PNG stores it.
-ImageSpec spec(int w, int h, int channels, TypeDesc type = TypeDesc::UINT8) {
+ImageSpec image_info(int w, int h, int channels, TypeDesc type = TypeDesc::UINT8) {
   ImageSpec s(w, h, channels, type);
   s.attribute("oiio:UnassociatedAlpha", 1);
   return s;
@@ -95,8 +95,8 @@ TEST_F(Contents, AlphaIsKeptAndTheColoursLeveledWithoutIt) {
   std::vector<unsigned char> rgb;
   for (std::size_t i = 0; i < rgba.size(); ++i)
     if (i % 4 != 3) rgb.push_back(rgba[i]);
-  write_with_library(dir / "rgba.png", {spec(20, 15, 4)}, {rgba});
-  write_with_library(dir / "rgb.png", {spec(20, 15, 3)}, {rgb});
+  write_with_library(dir / "rgba.png", {image_info(20, 15, 4)}, {rgba});
+  write_with_library(dir / "rgb.png", {image_info(20, 15, 3)}, {rgb});
   for (const Algorithm& a : algorithm_table) {
     level(a.keyword, dir / "rgba.png", dir / "out-rgba.png", 7);
     level(a.keyword, dir / "rgb.png", dir / "out-rgb.png", 7);
@@ -115,17 +115,17 @@ TEST_F(Contents, AlphaIsKeptAndTheColoursLeveledWithoutIt) {
 }
 
 TEST_F(Contents, OutputsWithoutAlphaGetTheColoursOnly) {
-  write_with_library(dir / "rgba.png", {spec(6, 4, 4)}, {random_bytes(6 * 4 * 4, 2)});
-  write_with_library(dir / "ga.png", {spec(6, 4, 2)}, {random_bytes(6 * 4 * 2, 3)});
+  write_with_library(dir / "rgba.png", {image_info(6, 4, 4)}, {random_bytes(6 * 4 * 4, 2)});
+  write_with_library(dir / "ga.png", {image_info(6, 4, 2)}, {random_bytes(6 * 4 * 2, 3)});
   const std::pair<const char*, int> outputs[] = {{"jpg", 3}, {"ppm", 3}, {"bmp", 3}, {"png", 4}, {"tif", 4}};
   for (const auto& o : outputs) {
     const std::string out = dir / (std::string("out.") + o.first);
     level("mean", dir / "rgba.png", out, 3);
-    EXPECT_EQ(o.second, library_spec(out).nchannels) << o.first;
-    EXPECT_EQ(o.second == 4 ? 3 : -1, library_spec(out).alpha_channel) << o.first;
-    EXPECT_EQ("", library_spec(out).get_string_attribute("jpeg:ColorSpace")) << "not CMYK";
+    EXPECT_EQ(o.second, library_image_info(out).nchannels) << o.first;
+    EXPECT_EQ(o.second == 4 ? 3 : -1, library_image_info(out).alpha_channel) << o.first;
+    EXPECT_EQ("", library_image_info(out).get_string_attribute("jpeg:ColorSpace")) << "not CMYK";
     level("mean", dir / "ga.png", out, 3);
-    EXPECT_EQ(o.second == 4 ? 2 : 1, library_spec(out).nchannels) << "gray + alpha to " << o.first;
+    EXPECT_EQ(o.second == 4 ? 2 : 1, library_image_info(out).nchannels) << "gray + alpha to " << o.first;
   }
 }
 
@@ -186,7 +186,7 @@ TEST_F(Contents, MetadataTravelsToEveryFormatThatHoldsIt) {
   // PNG as the image library writes it holds neither the orientation nor a profile it reads back.
   for (const char* name : {"out.tif", "out.jpg", "out.png"}) {
     level("mean", dir / "in.tif", dir / name, 5);
-    const ImageSpec out = library_spec(dir / name);
+    const ImageSpec out = library_image_info(dir / name);
     const bool png = name[4] == 'p';
     EXPECT_EQ(png ? 0 : 6, out.get_int_attribute("Orientation")) << name;
     EXPECT_NEAR(300.0f, out.get_float_attribute("XResolution"), 0.01) << name;  // PNG holds dots per metre
@@ -255,7 +255,7 @@ TEST_F(Contents, TiffLayoutsAndTags) {
   EXPECT_EQ((std::vector<double>{16 / 255.0, 32 / 255.0, 48 / 255.0, 64 / 255.0, 80 / 255.0, 96 / 255.0}),
             load_pages(dir / "first.tif")[0].values);
   level("mean", dir / "first.tif", dir / "out.tif", 0xffffffffu);
-  EXPECT_EQ(3, library_spec(dir / "out.tif").get_int_attribute("Orientation"));
+  EXPECT_EQ(3, library_image_info(dir / "out.tif").get_int_attribute("Orientation"));
   // Two and four channels carry their ExtraSamples: alpha where the input had alpha.
   struct Case {
     int channels;

@@ -40,7 +40,7 @@ std::vector<std::uint32_t> codes_up_to(std::uint32_t largest, std::size_t n) {
   return codes;
 }
 
-ImageSpec spec(int w, int h, int channels, TypeDesc type) { return ImageSpec(w, h, channels, type); }
+ImageSpec image_info(int w, int h, int channels, TypeDesc type) { return ImageSpec(w, h, channels, type); }
 
 class Files : public ::testing::Test {
  protected:
@@ -88,19 +88,19 @@ TEST_F(Files, FloatingPointSamplesLoadAsTheyAre) {
   const std::vector<unsigned char> bytes = as_bytes(samples);
   write_file(dir / "f.pfm", "Pf\n6 1\n-1.0\n" + std::string(bytes.begin(), bytes.end()));
   for (const char* name : {"f.pfm", "f.tif", "f.fits", "f.exr"}) {
-    if (name[2] != 'p') write_with_library(dir / name, {spec(6, 1, 1, TypeDesc::FLOAT)}, {bytes});
+    if (name[2] != 'p') write_with_library(dir / name, {image_info(6, 1, 1, TypeDesc::FLOAT)}, {bytes});
     const LoadedPage loaded = load_pages(dir / name)[0];
     for (std::size_t x = 0; x < 6; ++x) ASSERT_EQ(double(samples[x]), loaded.values[x]) << name;
   }
   // A float TIFF comes back as floats, in the same units; a PNG of it holds 16-bit samples.
   level("mean", dir / "f.tif", dir / "out.tif", 0xffffffffu);
-  EXPECT_EQ(TypeDesc::FLOAT, library_spec(dir / "out.tif").format);
+  EXPECT_EQ(TypeDesc::FLOAT, library_image_info(dir / "out.tif").format);
   EXPECT_NEAR(1000.0, load_pages(dir / "out.tif")[0].values[5], 1e-9);
 }
 
 TEST_F(Files, NonFiniteSamplesAreRefusedAndCounted) {
   const std::vector<float> samples = {0.5f, NAN, INFINITY, 0.25f};
-  write_with_library(dir / "nan.tif", {spec(4, 1, 1, TypeDesc::FLOAT)}, {as_bytes(samples)});
+  write_with_library(dir / "nan.tif", {image_info(4, 1, 1, TypeDesc::FLOAT)}, {as_bytes(samples)});
   const ToolRun run = run_tool({"mean", dir / "nan.tif", dir / "out.png", "3"});
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("2 samples are not a finite number")) << run.err;
@@ -135,14 +135,14 @@ TEST_F(Files, EveryOutputExtensionGetsItsDepth) {
     for (const auto& input : inputs) {
       const std::string path = dir / (std::string("out.") + e.extension);
       write_page_values(path, input.first, values.data());
-      EXPECT_EQ(input.second, library_spec(path).format) << e.extension << " from " << sample_name(input.first.sample);
+      EXPECT_EQ(input.second, library_image_info(path).format) << e.extension << " from " << sample_name(input.first.sample);
     }
   }
   // The image library's own formats keep value * 255 whatever the input: a 16-bit PNG through
   // .cimg and back is the same picture, not a white one.
   std::vector<std::uint16_t> deep(12);
   for (std::size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<std::uint16_t>(i * 5000);
-  write_with_library(dir / "deep.png", {spec(4, 3, 1, TypeDesc::UINT16)}, {as_bytes(deep)});
+  write_with_library(dir / "deep.png", {image_info(4, 3, 1, TypeDesc::UINT16)}, {as_bytes(deep)});
   for (const char* raw : {"r.cimg", "r.asc"}) {
     level("mean", dir / "deep.png", dir / raw, 0xffffffffu);
     level("mean", dir / raw, dir / "back.png", 0xffffffffu);

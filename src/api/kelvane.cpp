@@ -137,15 +137,25 @@ EncodingChoices encoding_of(const Options& options) {
 
 std::size_t sample_size(Sample sample) { return kelvane::sample_bytes(sample_type(sample)); }
 
-PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample,
-                        std::ptrdiff_t row_stride) {
-  const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(sample_size(sample));
+namespace {
+
+// A view of the picture's sizes and samples, its strides left to the layout.
+PictureView view_of(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample) {
   PictureView view;
   view.data = data;
   view.width = width;
   view.height = height;
   view.channels = channels;
   view.sample = sample;
+  return view;
+}
+
+}  // namespace
+
+PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample,
+                        std::ptrdiff_t row_stride) {
+  const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(sample_size(sample));
+  PictureView view = view_of(data, width, height, channels, sample);
   view.channel_stride = size;
   view.pixel_stride = size * static_cast<std::ptrdiff_t>(channels);
   view.row_stride = row_stride != 0 ? row_stride : view.pixel_stride * static_cast<std::ptrdiff_t>(width);
@@ -154,12 +164,7 @@ PictureView interleaved(void* data, std::size_t width, std::size_t height, std::
 
 PictureView planar(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample) {
   const std::ptrdiff_t size = static_cast<std::ptrdiff_t>(sample_size(sample));
-  PictureView view;
-  view.data = data;
-  view.width = width;
-  view.height = height;
-  view.channels = channels;
-  view.sample = sample;
+  PictureView view = view_of(data, width, height, channels, sample);
   view.pixel_stride = size;
   view.row_stride = size * static_cast<std::ptrdiff_t>(width);
   view.channel_stride = view.row_stride * static_cast<std::ptrdiff_t>(height);

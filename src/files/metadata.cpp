@@ -25,9 +25,9 @@ bool kept(const std::string& name) {
 
 }  // namespace
 
-Metadata kept_metadata(const OIIO::ImageSpec& spec, bool colours_converted) {
+Metadata kept_metadata(const OIIO::ImageSpec& image_info, bool colours_converted) {
   Metadata metadata;
-  for (const auto& attribute : spec.extra_attribs) {
+  for (const auto& attribute : image_info.extra_attribs) {
     const std::string name = attribute.name().string();
     if (!kept(name) || (colours_converted && name == "ICCProfile")) continue;
     metadata.attributes.push_back(attribute);

@@ -13,6 +13,6 @@ struct Metadata {
 // The attributes of a page worth keeping, from everything the image library read. The colour
 // profile is left out when the decoder turned the file's colours into another model (CMYK
 // into RGB, say): it would describe colours the output no longer holds.
-Metadata kept_metadata(const OIIO::ImageSpec& spec, bool colours_converted);
+Metadata kept_metadata(const OIIO::ImageSpec& image_info, bool colours_converted);
 
 }  // namespace kelvane

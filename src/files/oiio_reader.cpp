@@ -25,11 +25,11 @@ using OIIO::TypeDesc;
 
 // The sample type a page is read in: its own, except half floats (widened to float, exactly)
 // and pages whose channels differ in type (read as the widest float).
-bool sample_type_of(const ImageSpec& spec, SampleType& type, TypeDesc& read_as) {
-  TypeDesc format = spec.format;
-  if (!spec.channelformats.empty()) {
+bool sample_type_of(const ImageSpec& image_info, SampleType& type, TypeDesc& read_as) {
+  TypeDesc format = image_info.format;
+  if (!image_info.channelformats.empty()) {
     format = TypeDesc::FLOAT;
-    for (const TypeDesc& t : spec.channelformats)
+    for (const TypeDesc& t : image_info.channelformats)
       if (t == TypeDesc::DOUBLE) format = TypeDesc::DOUBLE;
   }
   read_as = format;
@@ -47,8 +47,8 @@ bool sample_type_of(const ImageSpec& spec, SampleType& type, TypeDesc& read_as) 
   }
 }
 
-int int_attribute(const ImageSpec& spec, const char* name, int fallback) {
-  const OIIO::ParamValue* p = spec.find_attribute(name);
+int int_attribute(const ImageSpec& image_info, const char* name, int fallback) {
+  const OIIO::ParamValue* p = image_info.find_attribute(name);
   return p ? p->get_int(fallback) : fallback;
 }
 
@@ -68,10 +68,10 @@ void bmp16_bits(int fd, unsigned bits[3]) {
 }
 
 // How the stored samples of each channel become values.
-std::vector<SampleCoding> coding_of(const ImageSpec& spec, SampleType type, const std::string& plugin, int fd,
+std::vector<SampleCoding> coding_of(const ImageSpec& image_info, SampleType type, const std::string& plugin, int fd,
                                     unsigned& bits) {
   const unsigned container = static_cast<unsigned>(sample_bytes(type) * 8);
-  std::vector<SampleCoding> coding(static_cast<std::size_t>(spec.nchannels));
+  std::vector<SampleCoding> coding(static_cast<std::size_t>(image_info.nchannels));
   bits = container;
   if (is_floating(type)) {
     for (auto& c : coding) c.unit = 1.0;
@@ -81,7 +81,7 @@ std::vector<SampleCoding> coding_of(const ImageSpec& spec, SampleType type, cons
   if (is_signed) {
     // FITS keeps unsigned samples as signed ones shifted by BZERO; other signed samples follow
     // the library's convention, the largest positive code as 1.0.
-    const double bzero = spec.get_float_attribute("Bzero", 0.0f);
+    const double bzero = image_info.get_float_attribute("Bzero", 0.0f);
     const double half = std::ldexp(1.0, static_cast<int>(container) - 1);
     for (auto& c : coding) {
       if (plugin == "fits" && bzero == half) {
@@ -95,10 +95,10 @@ std::vector<SampleCoding> coding_of(const ImageSpec& spec, SampleType type, cons
     return coding;
   }
   unsigned file_bits[3] = {container, container, container};
-  const int declared = int_attribute(spec, "oiio:BitsPerSample", static_cast<int>(container));
+  const int declared = int_attribute(image_info, "oiio:BitsPerSample", static_cast<int>(container));
   if (declared > 0 && declared < static_cast<int>(container))
     file_bits[0] = file_bits[1] = file_bits[2] = static_cast<unsigned>(declared);
-  if (plugin == "bmp" && int_attribute(spec, "bmp:bitsperpixel", 0) == 16) bmp16_bits(fd, file_bits);
+  if (plugin == "bmp" && int_attribute(image_info, "bmp:bitsperpixel", 0) == 16) bmp16_bits(fd, file_bits);
   bits = 0;
   for (std::size_t c = 0; c < coding.size(); ++c) {
     // Codes of fewer bits arrive stretched over the sample type: code = round(sample * stretch).
@@ -112,11 +112,11 @@ std::vector<SampleCoding> coding_of(const ImageSpec& spec, SampleType type, cons
 
 // Colour models the library hands over as they are stored, which kelvane cannot take as gray
 // or RGB.
-const char* foreign_colour_model(const ImageSpec& spec, const std::string& plugin) {
+const char* foreign_colour_model(const ImageSpec& image_info, const std::string& plugin) {
   if (plugin != "tiff") return nullptr;
-  switch (int_attribute(spec, "tiff:PhotometricInterpretation", 1)) {
+  switch (int_attribute(image_info, "tiff:PhotometricInterpretation", 1)) {
     case 4: return "a transparency mask";
-    case 5: return spec.nchannels == 3 || spec.nchannels == 4 ? nullptr : "ink separations other than CMYK";
+    case 5: return image_info.nchannels == 3 || image_info.nchannels == 4 ? nullptr : "ink separations other than CMYK";
     case 8: return "the CIELAB colour model";
     case 9: return "the ICC L*a*b* colour model";
     case 10: return "the ITU L*a*b* colour model";
@@ -128,12 +128,12 @@ const char* foreign_colour_model(const ImageSpec& spec, const std::string& plugi
 }
 
 // Colours the decoder turned into RGB: CMYK and YCCK.
-bool colours_converted(const ImageSpec& spec, const std::string& plugin) {
+bool colours_converted(const ImageSpec& image_info, const std::string& plugin) {
   if (plugin == "jpeg") {
-    const std::string model = spec.get_string_attribute("jpeg:ColorSpace");
+    const std::string model = image_info.get_string_attribute("jpeg:ColorSpace");
     return model == "CMYK" || model == "YCbCrK";
   }
-  return plugin == "tiff" && int_attribute(spec, "tiff:PhotometricInterpretation", 1) == 5;
+  return plugin == "tiff" && int_attribute(image_info, "tiff:PhotometricInterpretation", 1) == 5;
 }
 
 // Decoders that read ahead in blocks, so that a short read at the end of a whole file is
@@ -206,29 +206,29 @@ class LibraryReader final : public PictureReader {
 
   FileError damaged() const { return read_error(path_, "damaged or truncated " + format_ + " file"); }
 
-  void add_page(const ImageSpec& spec) {
-    if (spec.deep) throw read_error(path_, "deep " + format_ + " pictures (several samples a pixel) are not supported");
-    if (spec.depth > 1) throw read_error(path_, "volumes are not supported");
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) throw damaged();
-    if (const char* model = foreign_colour_model(spec, plugin_))
+  void add_page(const ImageSpec& image_info) {
+    if (image_info.deep) throw read_error(path_, "deep " + format_ + " pictures (several samples a pixel) are not supported");
+    if (image_info.depth > 1) throw read_error(path_, "volumes are not supported");
+    if (image_info.width <= 0 || image_info.height <= 0 || image_info.nchannels <= 0) throw damaged();
+    if (const char* model = foreign_colour_model(image_info, plugin_))
       throw read_error(path_, std::string("its colours are in ") + model + ", which kelvane cannot take as gray or RGB");
     PageInfo info;
     PageLayout& layout = info.layout;
     TypeDesc read_as;
-    if (!sample_type_of(spec, layout.sample, read_as))
-      throw read_error(path_, std::string("samples of type ") + spec.format.c_str() + " are not supported");
-    layout.width = static_cast<std::size_t>(spec.width);
-    layout.height = static_cast<std::size_t>(spec.height);
-    layout.channels = static_cast<std::size_t>(spec.nchannels);
-    layout.alpha = spec.alpha_channel;
-    layout.coding = coding_of(spec, layout.sample, plugin_, fd_, layout.bits);
-    info.metadata = std::make_shared<Metadata>(kept_metadata(spec, colours_converted(spec, plugin_)));
-    info.compression = spec.get_string_attribute("compression");
-    if (spec.tile_height > 0) info.chunk_rows = static_cast<std::size_t>(spec.tile_height);
+    if (!sample_type_of(image_info, layout.sample, read_as))
+      throw read_error(path_, std::string("samples of type ") + image_info.format.c_str() + " are not supported");
+    layout.width = static_cast<std::size_t>(image_info.width);
+    layout.height = static_cast<std::size_t>(image_info.height);
+    layout.channels = static_cast<std::size_t>(image_info.nchannels);
+    layout.alpha = image_info.alpha_channel;
+    layout.coding = coding_of(image_info, layout.sample, plugin_, fd_, layout.bits);
+    info.metadata = std::make_shared<Metadata>(kept_metadata(image_info, colours_converted(image_info, plugin_)));
+    info.compression = image_info.get_string_attribute("compression");
+    if (image_info.tile_height > 0) info.chunk_rows = static_cast<std::size_t>(image_info.tile_height);
     if (whole_)
       info.decoder_bytes = static_cast<long double>(layout.width) * layout.height * layout.channels * sample_bytes(layout.sample);
     pages_.push_back(info);
-    sources_.push_back(Source{spec.y, spec.z, read_as});
+    sources_.push_back(Source{image_info.y, image_info.z, read_as});
   }
 
   int fd_;

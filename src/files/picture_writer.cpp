@@ -101,28 +101,28 @@ class LibraryWriter final : public PictureWriter {
  private:
   ImageSpec spec_of(const PagePlan& plan, const PageInfo& page, const EncodingChoices& choices) {
     const int n = static_cast<int>(plan.store.channels.size());
-    ImageSpec spec(static_cast<int>(plan.width), static_cast<int>(plan.height), n, library_type(plan.store.sample));
+    ImageSpec image_info(static_cast<int>(plan.width), static_cast<int>(plan.height), n, library_type(plan.store.sample));
     const int colours = plan.alpha >= 0 ? n - 1 : n;
     static const char* const rgb[] = {"R", "G", "B"};
-    spec.channelnames.clear();
+    image_info.channelnames.clear();
     for (int c = 0; c < n; ++c)
-      spec.channelnames.push_back(c == plan.alpha ? "A" : colours == 3 && c < 3 ? rgb[c] : colours == 1 && c == 0 ? "Y" : "channel" + std::to_string(c));
-    spec.alpha_channel = plan.alpha;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+      image_info.channelnames.push_back(c == plan.alpha ? "A" : colours == 3 && c < 3 ? rgb[c] : colours == 1 && c == 0 ? "Y" : "channel" + std::to_string(c));
+    image_info.alpha_channel = plan.alpha;
+    image_info.attribute("oiio:UnassociatedAlpha", 1);
     if (page.metadata)
-      for (const auto& attribute : page.metadata->attributes) spec.attribute(attribute.name(), attribute.type(), attribute.data());
+      for (const auto& attribute : page.metadata->attributes) image_info.attribute(attribute.name(), attribute.type(), attribute.data());
     const std::string plugin = format_.plugin;
-    if (plugin == "jpeg") spec.attribute("CompressionQuality", choices.jpeg_quality);
-    if (plugin == "png") spec.attribute("png:compressionLevel", choices.png_compression);
+    if (plugin == "jpeg") image_info.attribute("CompressionQuality", choices.jpeg_quality);
+    if (plugin == "png") image_info.attribute("png:compressionLevel", choices.png_compression);
     if (plugin == "tiff")
-      spec.attribute("compression", !choices.tiff_compression.empty() ? choices.tiff_compression
+      image_info.attribute("compression", !choices.tiff_compression.empty() ? choices.tiff_compression
                                     : lossless(page.compression)   ? page.compression
                                                                    : std::string("none"));
     if (proxied_) {
       OIIO::Filesystem::IOProxy* proxy = &proxy_;
-      spec.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
+      image_info.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
     }
-    return spec;
+    return image_info;
   }
 
   bool unmarked_extra_samples() const {

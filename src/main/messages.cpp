@@ -105,7 +105,7 @@ void print_help() {
   say("Flat windows (deviation or soft range at most 1e-6) take the target as before.");
   say("");
   say("Options (before the algorithm):");
-  for (const auto& o : option_specs) {
+  for (const auto& o : option_rules) {
     const std::string head = "  " + std::string(o.name) + (o.alias ? ", " + std::string(o.alias) : "") +
                              (o.value ? " " + std::string(o.value) : "");
     say_wrapped(head + std::string(head.size() < 26 ? 26 - head.size() : 1, ' '), o.help, 26);

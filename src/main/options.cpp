@@ -38,7 +38,7 @@ bool one_of(const char* text, std::initializer_list<const char*> choices) {
 
 }  // namespace
 
-const std::vector<OptionSpec> option_specs = {
+const std::vector<OptionRule> option_rules = {
     {"--level-alpha", nullptr, nullptr, nullptr,
      "level an alpha channel like a colour (and rescale it by the gray ratio in the _fn "
      "algorithms) instead of keeping it as it is",
@@ -98,16 +98,16 @@ CommandLine command_line_from_environment() {
 int parse_options(int argc, char** argv, CommandLine& options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& s : option_specs)
-      if (std::strcmp(argv[i], s.name) == 0 || (s.alias && std::strcmp(argv[i], s.alias) == 0)) spec = &s;
-    if (!spec) {
+    const OptionRule* rule = nullptr;
+    for (const OptionRule& s : option_rules)
+      if (std::strcmp(argv[i], s.name) == 0 || (s.alias && std::strcmp(argv[i], s.alias) == 0)) rule = &s;
+    if (!rule) {
       warn_unknown_option(argv[i]);
       return -1;
     }
-    const char* value = spec->value && i + 1 < argc ? argv[++i] : "";
-    if ((spec->value && value[0] == '\0') || !spec->apply(options, value)) {
-      warn_illegal_option_value(spec->name, value, spec->example);
+    const char* value = rule->value && i + 1 < argc ? argv[++i] : "";
+    if ((rule->value && value[0] == '\0') || !rule->apply(options, value)) {
+      warn_illegal_option_value(rule->name, value, rule->example);
       return -1;
     }
   }

@@ -24,7 +24,7 @@ struct CommandLine {
 // KELVANE_PROGRESS_DELAY for the seconds before a progress line appears.
 CommandLine command_line_from_environment();
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;
   const char* alias;    // a short name, or null
   const char* value;    // the value's name in --help, or null for a flag
@@ -33,7 +33,7 @@ struct OptionSpec {
   bool (*apply)(CommandLine& command_line, const char* value);  // false: the value is not accepted
 };
 
-extern const std::vector<OptionSpec> option_specs;
+extern const std::vector<OptionRule> option_rules;
 
 // Reads the options at the front of the arguments and returns the index of the first word
 // that is not one. On a word that starts with '-' but is no option, or a value out of range,
