@@ -1,11 +1,11 @@
 #pragma once
-// Picture files for the tests: written with the image library as other programs would write
-// them, and read back the way kelvane reads them.
-#include <OpenImageIO/imageio.h>
-
+// Picture files for the tests: written with each format's own library as other programs
+// would write them (libvips for PNG, JPEG and the like, libtiff, OpenEXR, cfitsio), read back
+// the way kelvane reads them, and described the way libvips reads them.
 #include <string>
 #include <vector>
 
+#include "files/metadata.h"
 #include "image/page_layout.h"
 
 struct LoadedPage {
@@ -16,17 +16,42 @@ struct LoadedPage {
 // Every page of a file, as kelvane loads it.
 std::vector<LoadedPage> load_pages(const std::string& path);
 
-// Writes pages with the image library: image_info and samples (interleaved, of the image_info's format)
-// for each. Fails the test if the library refuses.
-void write_with_library(const std::string& path, const std::vector<OIIO::ImageSpec>& specs,
-                        const std::vector<std::vector<unsigned char>>& samples);
+// A page to write: interleaved samples of the given type, alpha (if any) last.
+struct TestPage {
+  unsigned width = 1, height = 1, channels = 1;
+  kelvane::SampleType sample = kelvane::SampleType::u8;
+  std::vector<unsigned char> samples;
+  bool alpha = false;
+  kelvane::Metadata metadata;
+};
 
-// Samples of a type as bytes, for write_with_library.
+TestPage test_page(unsigned width, unsigned height, unsigned channels, const std::vector<unsigned char>& samples,
+                   kelvane::SampleType sample = kelvane::SampleType::u8);
+
+// Writes the pages in the format of the path's extension (several pages: TIFF and OpenEXR).
+// `big` asks for a BigTIFF. Fails the test if the library refuses.
+void write_picture(const std::string& path, const std::vector<TestPage>& pages, bool big = false);
+
+// Samples of a type as bytes.
 template <class T>
 std::vector<unsigned char> as_bytes(const std::vector<T>& samples) {
   const auto* p = reinterpret_cast<const unsigned char*>(samples.data());
   return std::vector<unsigned char>(p, p + samples.size() * sizeof(T));
 }
 
-// The image_info of the first page of a file, as the image library reads it.
-OIIO::ImageSpec library_image_info(const std::string& path, int page = 0);
+// What libvips reads of a page of a file.
+struct Facts {
+  bool read = false;
+  int width = 0, height = 0, bands = 0;
+  kelvane::SampleType sample = kelvane::SampleType::u8;
+  bool alpha = false;
+  bool cmyk = false;
+  int orientation = 0;
+  double dots_per_inch = 0;  // from the resolution, whatever its unit
+  std::string icc_profile;
+  std::string description;  // a TIFF's description or a PNG's text "Description"
+};
+Facts facts_of(const std::string& path, int page = 0);
+
+// The samples of a file's first page as stored, converted to 8 bits by libvips.
+std::vector<unsigned char> samples_of(const std::string& path);

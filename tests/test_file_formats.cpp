@@ -15,9 +15,6 @@
 
 using namespace kelvane;
 
-using OIIO::ImageSpec;
-using OIIO::TypeDesc;
-
 namespace {
 
 // Levels a file in process, as the command line would.
@@ -39,8 +36,6 @@ std::vector<std::uint32_t> codes_up_to(std::uint32_t largest, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) codes[i] = static_cast<std::uint32_t>((std::uint64_t(largest) * i) / (n - 1));
   return codes;
 }
-
-ImageSpec image_info(int w, int h, int channels, TypeDesc type) { return ImageSpec(w, h, channels, type); }
 
 class Files : public ::testing::Test {
  protected:
@@ -88,19 +83,19 @@ TEST_F(Files, FloatingPointSamplesLoadAsTheyAre) {
   const std::vector<unsigned char> bytes = as_bytes(samples);
   write_file(dir / "f.pfm", "Pf\n6 1\n-1.0\n" + std::string(bytes.begin(), bytes.end()));
   for (const char* name : {"f.pfm", "f.tif", "f.fits", "f.exr"}) {
-    if (name[2] != 'p') write_with_library(dir / name, {image_info(6, 1, 1, TypeDesc::FLOAT)}, {bytes});
+    if (name[2] != 'p') write_picture(dir / name, {test_page(6, 1, 1, bytes, SampleType::f32)});
     const LoadedPage loaded = load_pages(dir / name)[0];
     for (std::size_t x = 0; x < 6; ++x) ASSERT_EQ(double(samples[x]), loaded.values[x]) << name;
   }
   // A float TIFF comes back as floats, in the same units; a PNG of it holds 16-bit samples.
   level("mean", dir / "f.tif", dir / "out.tif", 0xffffffffu);
-  EXPECT_EQ(TypeDesc::FLOAT, library_image_info(dir / "out.tif").format);
+  EXPECT_EQ(SampleType::f32, facts_of(dir / "out.tif").sample);
   EXPECT_NEAR(1000.0, load_pages(dir / "out.tif")[0].values[5], 1e-9);
 }
 
 TEST_F(Files, NonFiniteSamplesAreRefusedAndCounted) {
   const std::vector<float> samples = {0.5f, NAN, INFINITY, 0.25f};
-  write_with_library(dir / "nan.tif", {image_info(4, 1, 1, TypeDesc::FLOAT)}, {as_bytes(samples)});
+  write_picture(dir / "nan.tif", {test_page(4, 1, 1, as_bytes(samples), SampleType::f32)});
   const ToolRun run = run_tool({"mean", dir / "nan.tif", dir / "out.png", "3"});
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.err.find("2 samples are not a finite number")) << run.err;
@@ -121,28 +116,28 @@ TEST_F(Files, SavingClampsScalesAndTruncates) {
 TEST_F(Files, EveryOutputExtensionGetsItsDepth) {
   struct Expected {
     const char* extension;
-    TypeDesc from8, from16, from_float;
+    SampleType from8, from16, from_float;
   };
-  const TypeDesc u8 = TypeDesc::UINT8, u16 = TypeDesc::UINT16, f = TypeDesc::FLOAT;
+  const SampleType u8 = SampleType::u8, u16 = SampleType::u16, f = SampleType::f32;
   const Expected table[] = {{"png", u8, u16, u16}, {"pgm", u8, u16, u16}, {"ppm", u8, u16, u16}, {"pnm", u8, u16, u16},
                             {"tif", u8, u16, f},   {"tiff", u8, u16, f},  {"jpg", u8, u8, u8},   {"jpeg", u8, u8, u8},
                             {"bmp", u8, u8, u8},   {"pfm", f, f, f},      {"exr", f, f, f},      {"fits", f, f, f}};
   const std::vector<double> values = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0, 0.1, 0.3, 0.5, 0.7, 0.9, 0.95};
   for (const Expected& e : table) {
-    const std::pair<PageLayout, TypeDesc> inputs[] = {{integer_layout(4, 3, 1, SampleType::u8, 8), e.from8},
+    const std::pair<PageLayout, SampleType> inputs[] = {{integer_layout(4, 3, 1, SampleType::u8, 8), e.from8},
                                                       {integer_layout(4, 3, 1, SampleType::u16, 16), e.from16},
                                                       {integer_layout(4, 3, 1, SampleType::f32, 32), e.from_float}};
     for (const auto& input : inputs) {
       const std::string path = dir / (std::string("out.") + e.extension);
       write_page_values(path, input.first, values.data());
-      EXPECT_EQ(input.second, library_image_info(path).format) << e.extension << " from " << sample_name(input.first.sample);
+      EXPECT_EQ(input.second, facts_of(path).sample) << e.extension << " from " << sample_name(input.first.sample);
     }
   }
   // The image library's own formats keep value * 255 whatever the input: a 16-bit PNG through
   // .cimg and back is the same picture, not a white one.
   std::vector<std::uint16_t> deep(12);
   for (std::size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<std::uint16_t>(i * 5000);
-  write_with_library(dir / "deep.png", {image_info(4, 3, 1, TypeDesc::UINT16)}, {as_bytes(deep)});
+  write_picture(dir / "deep.png", {test_page(4, 3, 1, as_bytes(deep), SampleType::u16)});
   for (const char* raw : {"r.cimg", "r.asc"}) {
     level("mean", dir / "deep.png", dir / raw, 0xffffffffu);
     level("mean", dir / raw, dir / "back.png", 0xffffffffu);

@@ -14,9 +14,6 @@
 
 using namespace kelvane;
 
-using OIIO::ImageSpec;
-using OIIO::TypeDesc;
-
 namespace {
 
 std::string be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
@@ -59,7 +56,7 @@ TEST_F(HostileFiles, TruncatedFilesOfEveryFormat) {
     if (std::string(name) == "p.cimg" || std::string(name) == "p.asc")
       ASSERT_EQ(0, run_tool({"mean", dir / "whole-p.png", whole_path, "-1"}).status);
     else
-      write_with_library(whole_path, {ImageSpec(64, 48, one ? 1 : 3, TypeDesc::UINT8)}, {one ? gray : picture});
+      write_picture(whole_path, {test_page(64, 48, one ? 1 : 3, one ? gray : picture)});
     const std::string whole = read_file(whole_path);
     for (std::size_t cut : {std::size_t(1), std::size_t(9), whole.size() / 3, whole.size() - 7}) {
       const std::string path = dir / name;
@@ -127,7 +124,7 @@ TEST_F(HostileFiles, TheBudgetFollowsTheAddressSpaceLimit) {
 }
 
 TEST_F(HostileFiles, UnreadableInputs) {
-  write_with_library(dir / "secret.png", {ImageSpec(4, 4, 1, TypeDesc::UINT8)}, {std::vector<unsigned char>(16)});
+  write_picture(dir / "secret.png", {test_page(4, 4, 1, std::vector<unsigned char>(16))});
   ::chmod((dir / "secret.png").c_str(), 0);
   ::chmod(dir.path().c_str(), 0777);
   const ToolRun run = run_tool({"mean", dir / "secret.png", dir / "o.png", "31"}, RunLimits{0, 0, {}, true});

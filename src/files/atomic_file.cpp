@@ -101,12 +101,28 @@ void forget(const std::string& path) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(const std::string& output) : output_(output), target_(link_target(output)) {
+AtomicFile::AtomicFile(const std::string& output, Creation creation) : output_(output), target_(link_target(output)) {
   struct stat existing;
   if (::stat(target_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
     throw write_error(output, "it is a folder");
   const std::string folder = folder_of(target_);
   const mode_t mode = mode_for(target_);
+  mode_ = mode;
+  if (creation == Creation::by_encoder) {
+    // A name nobody has, in a folder we may write: checked by making it and letting it go.
+    for (int attempt = 0; attempt < 100 && named_.empty(); ++attempt) {
+      const std::string name = hidden_name(folder);
+      const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+      if (fd < 0 && errno != EEXIST) throw write_error(output, std::strerror(errno));
+      if (fd < 0) continue;
+      ::close(fd);
+      ::unlink(name.c_str());
+      named_ = name;
+      remember(named_);
+    }
+    if (named_.empty()) throw write_error(output, std::strerror(EEXIST));
+    return;
+  }
   fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
   if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
     // No unnamed files here: a hidden name, removed on failure and on the usual signals.
@@ -133,9 +149,15 @@ AtomicFile::~AtomicFile() {
   }
 }
 
-std::string AtomicFile::name() const { return "/proc/self/fd/" + std::to_string(fd_); }
+std::string AtomicFile::name() const { return fd_ < 0 ? named_ : "/proc/self/fd/" + std::to_string(fd_); }
 
 void AtomicFile::commit() {
+  if (fd_ < 0) {
+    // Made by the encoder: opened again to be flushed, with the output's permissions.
+    fd_ = ::open(named_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw write_error(output_, std::strerror(errno));
+    ::fchmod(fd_, mode_);
+  }
   if (::fsync(fd_) != 0) throw write_error(output_, std::strerror(errno));
   if (named_.empty()) {
     // Give the unnamed file a hidden name, then move it over the target.

@@ -5,13 +5,18 @@
 // early, even by SIGKILL, leaves nothing behind. Where the filesystem has no unnamed files, a
 // hidden named one is used, and SIGINT, SIGTERM and SIGHUP remove it before the process ends.
 // An output that is a symbolic link stays one: its target is replaced.
+#include <sys/types.h>
+
 #include <string>
 
 namespace kelvane {
 
 class AtomicFile {
  public:
-  explicit AtomicFile(const std::string& output);
+  // by_encoder: for encoders that insist on creating their file by name themselves (cfitsio),
+  // the file is not created here; name() gives the hidden name to create, fd() is -1.
+  enum class Creation { here, by_encoder };
+  explicit AtomicFile(const std::string& output, Creation creation = Creation::here);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -28,6 +33,7 @@ class AtomicFile {
   std::string target_;   // the file to replace: the output, or the end of its chain of links
   std::string named_;    // the hidden name, when the file has one
   int fd_ = -1;
+  mode_t mode_ = 0644;
   bool committed_ = false;
 };
 

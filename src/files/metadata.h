@@ -1,18 +1,33 @@
 #pragma once
-// What a page says about itself beyond its pixels (colour profile, Exif with the orientation,
-// resolution, comments), carried from the input to the output where the output's format
-// holds it.
-#include <OpenImageIO/imageio.h>
+// What a page says about itself beyond its pixels, in one form whatever the file format: each
+// reader fills what its format holds, each writer writes what its format can hold.
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace kelvane {
 
-struct Metadata {
-  OIIO::ParamValueList attributes;
-};
+enum class ResolutionUnit { none, inch, centimetre };
 
-// The attributes of a page worth keeping, from everything the image library read. The colour
-// profile is left out when the decoder turned the file's colours into another model (CMYK
-// into RGB, say): it would describe colours the output no longer holds.
-Metadata kept_metadata(const OIIO::ImageSpec& image_info, bool colours_converted);
+struct Metadata {
+  std::string icc_profile;  // an ICC profile, as embedded
+  std::string exif;         // an Exif block: a TIFF byte-order mark, IFD0 and its sub-IFDs
+  std::string xmp;          // an XMP packet (UTF-8)
+  std::string iptc;         // IPTC-IIM records
+  int orientation = 1;      // 1 to 8, as Exif and TIFF number them
+  // Pixels per unit; 0 where the file gives none. Without a unit they give only the aspect.
+  double x_resolution = 0, y_resolution = 0;
+  ResolutionUnit resolution_unit = ResolutionUnit::none;
+  // Texts by name, UTF-8: "Comment" (a JPEG or GIF comment), "Description" (a TIFF image
+  // description), and a PNG's text keys as they are.
+  std::vector<std::pair<std::string, std::string>> texts;
+
+  // The first text of that name, or null.
+  const std::string* text(const std::string& name) const {
+    for (const auto& t : texts)
+      if (t.first == name) return &t.second;
+    return nullptr;
+  }
+};
 
 }  // namespace kelvane

@@ -10,30 +10,30 @@ namespace {
 
 const std::vector<OutputFormat>& formats() {
   static const std::vector<OutputFormat> table = {
-      {"png", "png", "PNG", 16, false, true, false, {1, 2, 3, 4}},
-      {"jpg", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
-      {"jpeg", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
-      {"jpe", "jpeg", "JPEG", 8, false, false, false, {1, 3}},
-      {"tif", "tiff", "TIFF", 16, true, true, true, {}},
-      {"tiff", "tiff", "TIFF", 16, true, true, true, {}},
-      {"pbm", "pnm", "PBM", 1, false, false, false, {1}},
-      {"pgm", "pnm", "PNM", 16, false, false, false, {1, 3}},
-      {"ppm", "pnm", "PNM", 16, false, false, false, {1, 3}},
-      {"pnm", "pnm", "PNM", 16, false, false, false, {1, 3}},
-      {"pfm", "pnm", "PFM", 0, true, false, false, {1, 3}},
-      {"bmp", "bmp", "BMP", 8, false, false, false, {1, 3}},
-      {"exr", "openexr", "OpenEXR", 0, true, true, true, {}},
-      {"hdr", "hdr", "Radiance HDR", 0, true, false, false, {3}},
-      {"fits", "fits", "FITS", 0, true, false, false, {1, 3}},
-      {"fit", "fits", "FITS", 0, true, false, false, {1, 3}},
-      {"webp", "webp", "WebP", 8, false, true, false, {3, 4}},
-      {"heic", "heif", "HEIF", 8, false, true, false, {3, 4}},
-      {"heif", "heif", "HEIF", 8, false, true, false, {3, 4}},
-      {"jp2", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
-      {"j2k", "jpeg2000", "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
-      {"cimg", "cimg", ".cimg", 0, true, true, true, {}},
-      {"cimgz", "cimgz", ".cimgz", 0, true, true, true, {}},
-      {"asc", "asc", ".asc", 0, true, true, true, {}},
+      {"png", Encoder::png, "PNG", 16, false, true, false, {1, 2, 3, 4}},
+      {"jpg", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
+      {"jpeg", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
+      {"jpe", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
+      {"tif", Encoder::tiff, "TIFF", 16, true, true, true, {}},
+      {"tiff", Encoder::tiff, "TIFF", 16, true, true, true, {}},
+      {"pbm", Encoder::pnm, "PBM", 1, false, false, false, {1}},
+      {"pgm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
+      {"ppm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
+      {"pnm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
+      {"pfm", Encoder::pnm, "PFM", 0, true, false, false, {1, 3}},
+      {"bmp", Encoder::bmp, "BMP", 8, false, false, false, {1, 3}},
+      {"exr", Encoder::openexr, "OpenEXR", 0, true, true, true, {}},
+      {"hdr", Encoder::radiance, "Radiance HDR", 0, true, false, false, {3}},
+      {"fits", Encoder::fits, "FITS", 0, true, false, false, {1, 3}},
+      {"fit", Encoder::fits, "FITS", 0, true, false, false, {1, 3}},
+      {"webp", Encoder::webp, "WebP", 8, false, true, false, {3, 4}},
+      {"heic", Encoder::heif, "HEIF", 8, false, true, false, {3, 4}},
+      {"heif", Encoder::heif, "HEIF", 8, false, true, false, {3, 4}},
+      {"jp2", Encoder::jpeg2000, "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
+      {"j2k", Encoder::jpeg2000, "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
+      {"cimg", Encoder::cimg, ".cimg", 0, true, true, true, {}},
+      {"cimgz", Encoder::cimgz, ".cimgz", 0, true, true, true, {}},
+      {"asc", Encoder::ascii, ".asc", 0, true, true, true, {}},
   };
   return table;
 }
@@ -50,8 +50,7 @@ std::string extension_of(const std::string& path) {
 
 // Floating-point formats that hold doubles as well as floats.
 bool holds_doubles(const OutputFormat& format) {
-  const std::string plugin = format.plugin;
-  return plugin == "tiff" || plugin == "fits";
+  return format.encoder == Encoder::tiff || format.encoder == Encoder::fits;
 }
 
 std::string counts_text(const std::vector<std::size_t>& counts) {
@@ -64,8 +63,7 @@ std::string counts_text(const std::vector<std::size_t>& counts) {
 }  // namespace
 
 bool holds_whole_pages(const OutputFormat& format) {
-  const std::string plugin = format.plugin;
-  return plugin == "cimg" || plugin == "cimgz" || plugin == "asc";
+  return format.encoder == Encoder::cimg || format.encoder == Encoder::cimgz || format.encoder == Encoder::ascii;
 }
 
 std::string writable_extensions() {

@@ -9,9 +9,12 @@
 
 namespace kelvane {
 
+// What writes a format: libvips's saver, a format's own library, or kelvane itself.
+enum class Encoder { png, jpeg, webp, heif, jpeg2000, radiance, tiff, openexr, fits, pnm, bmp, cimg, cimgz, ascii };
+
 struct OutputFormat {
   const char* extension;
-  const char* plugin;           // the image library's plug-in, or "cimg" / "asc"
+  Encoder encoder;
   const char* name;             // for messages
   unsigned integer_bits;        // deepest integer samples it holds: 1, 8 or 16; 0 for floats only
   bool floats;                  // holds floating-point samples

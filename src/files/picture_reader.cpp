@@ -8,14 +8,17 @@
 #include <cstring>
 
 #include "files/cimg_file.h"
+#include "files/exr_reader.h"
 #include "files/file_error.h"
-#include "files/oiio_reader.h"
+#include "files/fits_reader.h"
 #include "files/pnm_reader.h"
+#include "files/tiff_reader.h"
+#include "files/vips_reader.h"
 
 namespace kelvane {
 
 const char* const readable_formats =
-    "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, JPEG 2000, .cimg, .asc";
+    "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, AVIF, JPEG 2000, GIF, .cimg, .asc";
 
 namespace {
 
@@ -28,35 +31,39 @@ std::string lowercase_extension(const std::string& path) {
   return ext;
 }
 
-// A signature and the image library's plug-in for it, with the name messages use.
+enum class Reader { none, pnm, tiff, openexr, fits, vips, cimg, ascii };
+
+// A format's signature: its first bytes (at an offset for some), and what reads it.
 struct Signature {
   const char* magic;
   std::size_t offset;
   std::size_t length;
-  const char* plugin;
-  const char* name;
+  Reader reader;
+  VipsLoader loader;  // for Reader::vips
 };
 
 const Signature signatures[] = {
-    {"\x89PNG\r\n\x1a\n", 0, 8, "png", "PNG"},
-    {"\xff\xd8\xff", 0, 3, "jpeg", "JPEG"},
-    {"II*\0", 0, 4, "tiff", "TIFF"},
-    {"MM\0*", 0, 4, "tiff", "TIFF"},
-    {"II+\0", 0, 4, "tiff", "TIFF"},  // BigTIFF
-    {"MM\0+", 0, 4, "tiff", "TIFF"},
-    {"BM", 0, 2, "bmp", "BMP"},
-    {"SIMPLE  =", 0, 9, "fits", "FITS"},
-    {"\x76\x2f\x31\x01", 0, 4, "openexr", "OpenEXR"},
-    {"#?RADIANCE", 0, 10, "hdr", "Radiance HDR"},
-    {"#?RGBE", 0, 6, "hdr", "Radiance HDR"},
-    {"WEBP", 8, 4, "webp", "WebP"},
-    {"ftypheic", 4, 8, "heif", "HEIF"},
-    {"ftypheix", 4, 8, "heif", "HEIF"},
-    {"ftypmif1", 4, 8, "heif", "HEIF"},
-    {"ftypmsf1", 4, 8, "heif", "HEIF"},
-    {"ftypavif", 4, 8, "heif", "HEIF"},
-    {"\0\0\0\x0cjP  \r\n\x87\n", 0, 12, "jpeg2000", "JPEG 2000"},
-    {"\xff\x4f\xff\x51", 0, 4, "jpeg2000", "JPEG 2000"},
+    {"\x89PNG\r\n\x1a\n", 0, 8, Reader::vips, {"pngload_source", "PNG", false}},
+    {"\xff\xd8\xff", 0, 3, Reader::vips, {"jpegload_source", "JPEG", false}},
+    {"II*\0", 0, 4, Reader::tiff, {}},
+    {"MM\0*", 0, 4, Reader::tiff, {}},
+    {"II+\0", 0, 4, Reader::tiff, {}},  // BigTIFF
+    {"MM\0+", 0, 4, Reader::tiff, {}},
+    {"BM", 0, 2, Reader::vips, {"magickload", "BMP", true}},
+    {"SIMPLE  =", 0, 9, Reader::fits, {}},
+    {"\x76\x2f\x31\x01", 0, 4, Reader::openexr, {}},
+    {"#?RADIANCE", 0, 10, Reader::vips, {"radload_source", "Radiance HDR", false}},
+    {"#?RGBE", 0, 6, Reader::vips, {"radload_source", "Radiance HDR", false}},
+    {"WEBP", 8, 4, Reader::vips, {"webpload_source", "WebP", true}},
+    {"ftypheic", 4, 8, Reader::vips, {"heifload_source", "HEIF", true}},
+    {"ftypheix", 4, 8, Reader::vips, {"heifload_source", "HEIF", true}},
+    {"ftypmif1", 4, 8, Reader::vips, {"heifload_source", "HEIF", true}},
+    {"ftypmsf1", 4, 8, Reader::vips, {"heifload_source", "HEIF", true}},
+    {"ftypavif", 4, 8, Reader::vips, {"heifload_source", "AVIF", true}},
+    {"\0\0\0\x0cjP  \r\n\x87\n", 0, 12, Reader::vips, {"jp2kload_source", "JPEG 2000", false}},
+    {"\xff\x4f\xff\x51", 0, 4, Reader::vips, {"jp2kload_source", "JPEG 2000", false}},
+    {"GIF87a", 0, 6, Reader::vips, {"gifload_source", "GIF", true}},
+    {"GIF89a", 0, 6, Reader::vips, {"gifload_source", "GIF", true}},
 };
 
 // Closes the descriptor unless a reader took it.
@@ -72,24 +79,22 @@ struct Descriptor {
   }
 };
 
-// Which reader a file's first bytes (and, for the image library's own formats, its name)
-// call for.
-struct ReaderChoice {
-  enum { none, pnm, library, cimg, ascii } reader = none;
-  const Signature* signature = nullptr;
-};
-
-ReaderChoice reader_for(const unsigned char* head, std::size_t n, const std::string& path) {
-  if (n >= 2 && head[0] == 'P' && ((head[1] >= '1' && head[1] <= '6') || head[1] == 'F' || head[1] == 'f'))
-    return {ReaderChoice::pnm, nullptr};
+// Which reader a file's first bytes (and, for CImg's own formats, its name) call for.
+const Signature* signature_of(const unsigned char* head, std::size_t n) {
   for (const Signature& s : signatures)
     if (n >= s.offset + s.length && std::memcmp(head + s.offset, s.magic, s.length) == 0 &&
         (s.offset != 8 || std::memcmp(head, "RIFF", 4) == 0))
-      return {ReaderChoice::library, &s};
+      return &s;
+  return nullptr;
+}
+
+Reader reader_for(const unsigned char* head, std::size_t n, const std::string& path) {
+  if (n >= 2 && head[0] == 'P' && ((head[1] >= '1' && head[1] <= '6') || head[1] == 'F' || head[1] == 'f')) return Reader::pnm;
+  if (const Signature* s = signature_of(head, n)) return s->reader;
   const std::string ext = lowercase_extension(path);
-  if (ext == "cimg" || ext == "cimgz") return {ReaderChoice::cimg, nullptr};
-  if (ext == "asc") return {ReaderChoice::ascii, nullptr};
-  return {};
+  if (ext == "cimg" || ext == "cimgz") return Reader::cimg;
+  if (ext == "asc") return Reader::ascii;
+  return Reader::none;
 }
 
 }  // namespace
@@ -99,7 +104,7 @@ bool looks_like_picture(const std::string& path) {
   file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   unsigned char head[16] = {};
   const ssize_t n = file.fd >= 0 ? ::pread(file.fd, head, sizeof head, 0) : -1;
-  return n > 0 && reader_for(head, static_cast<std::size_t>(n), path).reader != ReaderChoice::none;
+  return n > 0 && reader_for(head, static_cast<std::size_t>(n), path) != Reader::none;
 }
 
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {
@@ -114,15 +119,16 @@ std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned lo
   unsigned char head[16] = {};
   const ssize_t n = ::pread(file.fd, head, sizeof head, 0);
   if (n < 0) throw read_error(path, std::strerror(errno));
-  const ReaderChoice choice = reader_for(head, static_cast<std::size_t>(n), path);
-  switch (choice.reader) {
-    case ReaderChoice::pnm: return open_pnm(path, file.release());
-    case ReaderChoice::library:
-      return open_with_image_library(path, file.release(), choice.signature->plugin, choice.signature->name,
-                                     memory_limit);
-    case ReaderChoice::cimg: return open_cimg(path, CImgFormat::cimg);
-    case ReaderChoice::ascii: return open_cimg(path, CImgFormat::ascii);
-    case ReaderChoice::none: break;
+  switch (reader_for(head, static_cast<std::size_t>(n), path)) {
+    case Reader::pnm: return open_pnm(path, file.release());
+    case Reader::tiff: return open_tiff(path, file.release(), memory_limit);
+    case Reader::openexr: return open_exr(path, file.release(), memory_limit);
+    case Reader::fits: return open_fits(path, file.release());
+    case Reader::vips:
+      return open_with_vips(path, file.release(), signature_of(head, static_cast<std::size_t>(n))->loader, memory_limit);
+    case Reader::cimg: return open_cimg(path, CImgFormat::cimg);
+    case Reader::ascii: return open_cimg(path, CImgFormat::ascii);
+    case Reader::none: break;
   }
   throw read_error(path, std::string("not a picture in a format kelvane reads (") + readable_formats + ")");
 }

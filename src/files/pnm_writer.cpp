@@ -6,7 +6,7 @@
 
 #include "files/atomic_file.h"
 #include "files/file_error.h"
-#include "files/file_proxy.h"
+#include "files/descriptor_io.h"
 #include "image/samples.h"
 
 namespace kelvane {
@@ -16,7 +16,7 @@ namespace {
 class PnmWriter final : public PictureWriter {
  public:
   PnmWriter(const std::string& output, const PagePlan& plan)
-      : output_(output), plan_(plan), file_(output), proxy_(file_.fd(), output, OIIO::Filesystem::IOProxy::Write) {
+      : plan_(plan), file_(output), bytes_(file_.fd(), output) {
     const std::size_t channels = plan.store.channels.size();
     const std::string size = std::to_string(plan.width) + " " + std::to_string(plan.height) + "\n";
     if (plan.bits == 1) header_ = "P4\n" + size;
@@ -55,14 +55,13 @@ class PnmWriter final : public PictureWriter {
   }
 
   void put(const void* bytes, std::size_t size, std::size_t offset) {
-    proxy_.pwrite(bytes, size, static_cast<std::int64_t>(offset));
-    if (proxy_.write_error()) throw write_error(output_, std::strerror(proxy_.write_error()));
+    bytes_.put(bytes, size, static_cast<off_t>(offset));
+    bytes_.check();
   }
 
-  std::string output_;
   PagePlan plan_;
   AtomicFile file_;
-  FileProxy proxy_;
+  OutputBytes bytes_;
   std::string header_;
 };
 

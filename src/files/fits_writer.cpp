@@ -1,0 +1,84 @@
+#include "files/fits_writer.h"
+
+#include <fitsio.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "files/atomic_file.h"
+#include "files/file_error.h"
+
+namespace kelvane {
+
+namespace {
+
+class FitsWriter final : public PictureWriter {
+ public:
+  FitsWriter(const std::string& output, const PagePlan& plan)
+      : output_(output), plan_(plan), file_(output, AtomicFile::Creation::by_encoder) {
+    int status = 0;
+    const bool doubles = plan.store.sample == SampleType::f64;
+    long axes[3] = {static_cast<long>(plan.width), static_cast<long>(plan.height), static_cast<long>(plan.store.channels.size())};
+    errno = 0;
+    if (fits_create_diskfile(&fits_, file_.name().c_str(), &status) != 0 ||
+        fits_create_img(fits_, doubles ? DOUBLE_IMG : FLOAT_IMG, axes[2] > 1 ? 3 : 2, axes, &status) != 0) {
+      const FileError error = failed();
+      if (fits_) fits_close_file(fits_, &status);
+      fits_ = nullptr;
+      throw error;
+    }
+  }
+
+  ~FitsWriter() override {
+    int status = 0;
+    if (fits_) fits_close_file(fits_, &status);
+  }
+
+  void write_rows(std::size_t, std::size_t y, std::size_t count, const double* values,
+                  std::size_t channel_stride) override {
+    const bool doubles = plan_.store.sample == SampleType::f64;
+    row_.resize(plan_.width * (doubles ? sizeof(double) : sizeof(float)));
+    int status = 0;
+    for (std::size_t r = 0; r < count; ++r)
+      for (std::size_t k = 0; k < plan_.store.channels.size(); ++k) {
+        const double* v = values + plan_.store.channels[k] * channel_stride + r * plan_.width;
+        if (doubles) std::memcpy(row_.data(), v, plan_.width * sizeof(double));
+        else
+          for (std::size_t x = 0; x < plan_.width; ++x) reinterpret_cast<float*>(row_.data())[x] = static_cast<float>(v[x]);
+        // The last row of the data is the top of the picture.
+        long first[3] = {1, static_cast<long>(plan_.height - (y + r)), static_cast<long>(k + 1)};
+        errno = 0;
+        if (fits_write_pix(fits_, doubles ? TDOUBLE : TFLOAT, first, static_cast<LONGLONG>(plan_.width), row_.data(), &status) != 0)
+          throw failed();
+      }
+  }
+
+  void commit() override {
+    int status = 0;
+    errno = 0;
+    fitsfile* fits = fits_;
+    fits_ = nullptr;
+    if (fits_close_file(fits, &status) != 0) throw failed();
+    file_.commit();
+  }
+
+ private:
+  FileError failed() const {
+    return write_error(output_, errno != 0 ? std::strerror(errno) : std::string("the FITS encoder failed"));
+  }
+
+  std::string output_;
+  PagePlan plan_;
+  AtomicFile file_;
+  fitsfile* fits_ = nullptr;
+  std::vector<unsigned char> row_;
+};
+
+}  // namespace
+
+std::unique_ptr<PictureWriter> create_fits(const std::string& output, const PagePlan& plan) {
+  return std::make_unique<FitsWriter>(output, plan);
+}
+
+}  // namespace kelvane
