@@ -4,7 +4,11 @@
 //
 //   kelvane_bench [width height [tool]]     (default 6000 4000 build/kelvane)
 //   kelvane_bench --leveling [width height]  the first table only
+//   kelvane_bench --files [width height [tool]] whole runs and the peers only
 //   kelvane_bench --gigapixel [tool]         one-window runs on a 40000 x 25000 gray PNG
+//   kelvane_bench --startup build [build...] what a start costs: --version, a small PNG,
+//                                            `import kelvane`, ulimit -v; a column per build
+//                                            folder (its kelvane and python/ are run)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,6 +91,7 @@ double best_leveling(const Picture& picture, const Algorithm& algorithm, int win
 struct Measured {
   double seconds = -1;  // -1: the command failed (a peer not installed)
   double peak_mb = 0;   // peak resident memory
+  double cpu = 0;       // seconds of CPU, user and system
 };
 
 // Runs a command (through the shell) and measures its time and peak resident memory.
@@ -103,6 +108,8 @@ Measured run_here(const std::string& command) {
   Measured m;
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) m.seconds = seconds_since(start);
   m.peak_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  m.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   return m;
 }
 
@@ -127,7 +134,7 @@ void start_launcher() {
     while (std::fgets(line, sizeof line, in)) {
       line[std::strcspn(line, "\n")] = '\0';
       const Measured m = run_here(line);
-      std::fprintf(out, "%.17g %.17g\n", m.seconds, m.peak_mb);
+      std::fprintf(out, "%.17g %.17g %.17g\n", m.seconds, m.peak_mb, m.cpu);
       std::fflush(out);
     }
     ::_exit(0);
@@ -143,7 +150,7 @@ Measured run_measured(const std::string& command) {
   std::fprintf(launcher.down, "%s\n", command.c_str());
   std::fflush(launcher.down);
   Measured m;
-  if (std::fscanf(launcher.up, "%lf %lf", &m.seconds, &m.peak_mb) != 2) m.seconds = -1;
+  if (std::fscanf(launcher.up, "%lf %lf %lf", &m.seconds, &m.peak_mb, &m.cpu) != 3) m.seconds = -1;
   return m;
 }
 
@@ -207,23 +214,58 @@ void gigapixel(const std::string& tool) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  start_launcher();
-  if (argc > 1 && std::string(argv[1]) == "--gigapixel") {
-    gigapixel(argc > 2 ? argv[2] : "build/kelvane");
-    return 0;
+// The least CPU time and the highest peak of five runs.
+Measured best_of_five(const std::string& command) {
+  Measured best = run_measured(command);
+  for (int run = 1; run < 5; ++run) {
+    const Measured m = run_measured(command);
+    if (m.seconds < 0) best.seconds = -1;
+    best.cpu = std::min(best.cpu, m.cpu);
+    best.peak_mb = std::max(best.peak_mb, m.peak_mb);
   }
-  const bool leveling_only = argc > 1 && std::string(argv[1]) == "--leveling";
-  if (leveling_only) --argc, ++argv;
-  const std::size_t width = argc > 2 ? std::strtoul(argv[1], nullptr, 10) : 6000;
-  const std::size_t height = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4000;
-  const std::string tool = argc > 3 ? argv[3] : "build/kelvane";
-  const double megapixels = double(width * height) / 1e6;
-  std::printf("picture %zu x %zu (%.0f megapixels), %u threads\n\n", width, height, megapixels, default_threads());
+  return best;
+}
 
-  const Picture rgb = synthetic_picture(width, height, 3), gray = synthetic_picture(width, height, 1);
+// What a start costs, for each build folder: its kelvane and its Python module.
+void startup(const std::vector<std::string>& builds) {
+  const std::string folder = "/tmp/kelvane-bench";
+  std::system(("mkdir -p " + folder).c_str());
+  write_synthetic(1600, 1200, 3, folder + "/small.png");
+  write_synthetic(1000, 1000, 3, folder + "/one.png");
+  // Rows of 200000 pixels: a window of 2001 of them needs more than 300 MB to level.
+  write_synthetic(200000, 2100, 1, folder + "/wide.png");
+  std::printf("What a start costs: CPU seconds (least of 5) and peak resident MB (highest of 5)\n");
+  std::printf("%-44s", "");
+  for (const std::string& b : builds) std::printf(" %24s", b.substr(0, 24).c_str());
+  std::printf("\n");
+  const auto row = [&](const char* what, const std::string& command) {
+    std::printf("%-44s", what);
+    for (const std::string& b : builds) {
+      const std::string c = "cd " + b + " && " + command;
+      const Measured m = best_of_five(c);
+      if (m.seconds < 0) std::printf(" %24s", "failed");
+      else std::printf(" %12.3f s %7.0f MB", m.cpu, m.peak_mb);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+  };
+  row("kelvane --version", "./kelvane --version");
+  row("kelvane meanx (a misspelt keyword)", "! ./kelvane meanx " + folder + "/small.png " + folder + "/o.png 31");
+  row("kelvane mean, 1600 x 1200 RGB PNG, 31", "./kelvane mean " + folder + "/small.png " + folder + "/o.png 31");
+  row("python3 -c 'import kelvane'", "PYTHONPATH=python /usr/bin/python3 -c 'import kelvane'");
+  row("python3 -c 'import numpy' (for scale)", "/usr/bin/python3 -c 'import numpy'");
+  row("ulimit -v 300000; mean, 1000 x 1000 PNG", "ulimit -v 300000 && ./kelvane mean " + folder + "/one.png " + folder + "/o.png 31");
+  std::printf("%-44s", "ulimit -v 300000; mean 2001, 200000 x 2100");
+  for (const std::string& b : builds) {
+    const std::string c = "cd " + b + " && (ulimit -v 300000; ./kelvane mean " + folder + "/wide.png " + folder +
+                          "/o.png 2001 2>&1 | grep -q 'MiB available')";
+    std::printf(" %24s", run_measured(c).seconds >= 0 ? "memory message" : "other");
+  }
+  std::printf("\n");
+}
+
+void leveling_table(const Picture& rgb, const Picture& gray) {
+  const double megapixels = double(rgb.layout.pixel_count()) / 1e6;
   std::printf("Leveling alone, in memory, window 31 (two windows: 31 and 301), best of 2\n");
   std::printf("%-11s %10s %8s %10s %8s\n", "operation", "RGB ms", "MP/s", "gray ms", "MP/s");
   for (const Algorithm& a : algorithm_table)
@@ -233,8 +275,9 @@ int main(int argc, char** argv) {
                   t_gray * 1e3, megapixels / t_gray);
       std::fflush(stdout);
     }
-  if (leveling_only) return 0;
+}
 
+void python_table() {
   // The Python module on the same picture as a numpy array: one conversion in, one out.
   std::printf("\nThe Python module on a 6000 x 4000 uint8 RGB array beside the library, window 31, best of 7, ms\n");
   std::printf("%-11s %10s %10s %8s\n", "operation", "C++", "Python", "ratio");
@@ -265,6 +308,9 @@ int main(int argc, char** argv) {
   }
   std::remove(raw.c_str());
 
+}
+
+void window_sweep(const Picture& rgb) {
   std::printf("\nWindow sweep on RGB (two windows: w and 2w+1), ms\n");
   std::printf("%-11s %8s %8s %8s %8s %12s\n", "operation", "3", "31", "301", "3001", "3001 / 3");
   for (const Algorithm& a : algorithm_table)
@@ -275,7 +321,10 @@ int main(int argc, char** argv) {
       std::printf("%-11s %8.0f %8.0f %8.0f %8.0f %12.3f\n", name_of(a, windows).c_str(), t[0] * 1e3, t[1] * 1e3,
                   t[2] * 1e3, t[3] * 1e3, t[3] / t[0]);
     }
+}
 
+void whole_runs(const Picture& rgb, const std::string& tool) {
+  const std::size_t width = rgb.layout.width, height = rgb.layout.height;
   // Files: whole command-line runs, time and peak resident memory.
   const std::string folder = "/tmp/kelvane-bench";
   std::system(("mkdir -p " + folder).c_str());
@@ -301,6 +350,10 @@ int main(int argc, char** argv) {
                     n.seconds, peak, peak - idle.peak_mb);
       }
 
+}
+
+void beside_the_peers(const std::string& tool) {
+  const std::string folder = "/tmp/kelvane-bench";
   std::printf("\nBeside the peers (RGB), seconds\n");
   std::printf("%-6s %10s %10s %10s %10s %10s %10s\n", "format", "mean", "std", "cv mean", "cv std", "gmic mean",
               "gmic std");
@@ -328,5 +381,35 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("(-1: peer not installed)\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  start_launcher();
+  const std::string mode = argc > 1 && argv[1][0] == '-' ? argv[1] : "";
+  if (!mode.empty()) --argc, ++argv;
+  if (mode == "--startup") {
+    startup(std::vector<std::string>(argv + 1, argv + argc));
+    return 0;
+  }
+  if (mode == "--gigapixel") {
+    gigapixel(argc > 1 ? argv[1] : "build/kelvane");
+    return 0;
+  }
+  const std::size_t width = argc > 2 ? std::strtoul(argv[1], nullptr, 10) : 6000;
+  const std::size_t height = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4000;
+  const std::string tool = argc > 3 ? argv[3] : "build/kelvane";
+  std::printf("picture %zu x %zu (%.0f megapixels), %u threads\n\n", width, height, double(width * height) / 1e6,
+              default_threads());
+  const Picture rgb = synthetic_picture(width, height, 3), gray = synthetic_picture(width, height, 1);
+  if (mode != "--files") leveling_table(rgb, gray);
+  if (mode == "--leveling") return 0;
+  if (mode != "--files") {
+    python_table();
+    window_sweep(rgb);
+  }
+  whole_runs(rgb, tool);
+  beside_the_peers(tool);
   return 0;
 }

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "files/file_error.h"
+#include "files/memory_budget.h"
 #include "jobs/level_file.h"
 
 using namespace kelvane;
@@ -31,8 +33,8 @@ constexpr double max_fuzzed_pixels = 4e6;
 
 }  // namespace
 
-void level_fuzz_input(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return;
+bool level_fuzz_input(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return true;
   // Bits of the first byte: 0-1 the algorithm, 2 its gray form, 3 two windows, 4 alpha
   // leveled as a colour, 5-7 the output format.
   const std::uint8_t choice = data[0];
@@ -53,16 +55,26 @@ void level_fuzz_input(const std::uint8_t* data, std::size_t size) {
   // The fuzzer's budget, as scripts/fuzz sets it.
   StreamSettings settings;
   if (const char* megabytes = std::getenv("KELVANE_MEMORY_LIMIT_MB")) settings.memory_limit = std::strtoull(megabytes, nullptr, 10) << 20;
+  bool refused = false;
   try {
     std::unique_ptr<PictureReader> reader = open_picture(input, settings.memory_limit);
     // A few bytes can claim a picture of hundreds of megapixels, which the stream levels in
-    // little memory but, under the sanitizers, for minutes: the headers are what is fuzzed
-    // there, so such pictures stop after opening.
+    // little memory but, under the sanitizers, for minutes: the headers and first rows are
+    // what is fuzzed there, so of such pictures only the first rows are decoded.
     double pixels = 0;
     for (const PageInfo& page : reader->pages()) pixels += double(page.layout.width) * double(page.layout.height);
-    if (pixels <= max_fuzzed_pixels) level_file(*reader, output, leveling, EncodingChoices(), settings);
+    if (pixels <= max_fuzzed_pixels) {
+      level_file(*reader, output, leveling, EncodingChoices(), settings);
+    } else {
+      const PageLayout& first = reader->pages()[0].layout;
+      check_memory(input, first.width, first.height, static_cast<long double>(first.row_bytes()) * 16, settings.memory_limit);
+      std::vector<unsigned char> rows(first.row_bytes() * 16);
+      reader->read_rows(0, 0, std::min<std::size_t>(16, first.height), rows.data());
+    }
   } catch (const FileError&) {
+    refused = true;
   }
   ::unlink(input.c_str());
   ::unlink(output.c_str());
+  return refused;
 }

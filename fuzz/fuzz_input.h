@@ -6,5 +6,6 @@
 #include <cstdint>
 
 // The first byte picks the operation and the output format; the rest is the file. Files
-// that are refused are fine; a crash, a leak or undefined behaviour is a finding.
-void level_fuzz_input(const std::uint8_t* data, std::size_t size);
+// that are refused are fine; a crash, a leak or undefined behaviour is a finding. Returns
+// whether the file was refused (with an error of the file).
+bool level_fuzz_input(const std::uint8_t* data, std::size_t size);

@@ -82,6 +82,21 @@ TEST_F(Cli, WarningsEndTheRunWithoutOutput) {
   expect_misuse({"minmax", gray_in(), out(), "5", "x7"}, "Warning: Illegal window: {x7}. Try {31}.");
 }
 
+TEST_F(Cli, NoPictureLibraryStartsBeforeAPictureIsOpened) {
+  // The dynamic loader names every library it opens: libvips opens its modules as it starts.
+  write_picture(dir / "in.png", {test_page(12, 9, 1, std::vector<unsigned char>(108, 7))});
+  const auto starts_libvips = [&](const std::vector<std::string>& args) {
+    const ToolRun run = run_tool(args, RunLimits{0, 0, {"LD_DEBUG=files"}});
+    return run.err.find("vips-modules") != std::string::npos;
+  };
+  EXPECT_FALSE(starts_libvips({"--version"}));
+  EXPECT_FALSE(starts_libvips({"--help"}));
+  EXPECT_FALSE(starts_libvips({"meanx", dir / "in.png", out(), "31"}));
+  EXPECT_FALSE(starts_libvips({"mean", dir / "in.png", out(), "31x"}));
+  EXPECT_FALSE(starts_libvips({"mean", gray_in(), out(), "31"}));  // PNM is read by kelvane itself
+  EXPECT_TRUE(starts_libvips({"mean", dir / "in.png", out(), "31"}));
+}
+
 TEST_F(Cli, MissingInputIsReportedBeforeAnythingElse) {
   const ToolRun run = run_tool({"meanx", dir / "in.png", out(), "31"});
   EXPECT_EQ("Warning: File {" + (dir / "in.png") + "} does not exist.\n", run.out);

@@ -1,5 +1,6 @@
 // Every input the fuzzer ever found, through the fuzz target's own path: under the
-// sanitizers a crash, a leak or undefined behaviour fails this test.
+// sanitizers a crash, a leak or undefined behaviour fails this test, and each must still be
+// refused as the damaged file it is (but one, which its fix made a picture).
 #include <cstdlib>
 #include <string>
 
@@ -14,7 +15,9 @@ TEST(FuzzRegressions, EveryFindingStaysFixed) {
   for (const std::string& name : ScratchFolder::entries_of(KELVANE_FUZZ_REGRESSIONS)) {
     if (name == "README.md") continue;
     const std::string bytes = read_file(std::string(KELVANE_FUZZ_REGRESSIONS) + "/" + name);
-    level_fuzz_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    // Its fix reads the header from the first line, as CImg does: a picture of one pixel.
+    const bool picture = name == "asc-header-read-across-lines-overran-the-values";
+    EXPECT_EQ(!picture, level_fuzz_input(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) << name;
     ++inputs;
   }
   ::unsetenv("KELVANE_MEMORY_LIMIT_MB");

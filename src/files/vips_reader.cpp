@@ -158,7 +158,7 @@ class VipsReader final : public PictureReader {
 
  private:
   FileError damaged() const {
-    forget_vips_error();
+    if (for_want_of_memory(take_vips_error())) return read_error(path_, "not enough memory to decode it");
     return read_error(path_, "damaged or truncated " + format_ + " file");
   }
 
@@ -166,7 +166,7 @@ class VipsReader final : public PictureReader {
   Ref<VipsImage> load(std::size_t page) {
     VipsOperation* operation = vips_operation_new(loader_.operation);
     if (!operation) {
-      forget_vips_error();
+      take_vips_error();
       throw read_error(path_, "this build of libvips cannot read " + format_ + " files");
     }
     if (std::strstr(loader_.operation, "_source")) {
@@ -175,7 +175,11 @@ class VipsReader final : public PictureReader {
     } else {
       g_object_set(operation, "filename", name_.c_str(), nullptr);
     }
-    g_object_set(operation, "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", VIPS_FAIL_ON_ERROR, nullptr);
+    // A JPEG decoder's every complaint means missing or corrupt data (it fills in gray);
+    // other decoders also warn about harmless things, such as a PNG's outdated profile.
+    const bool jpeg = std::strcmp(loader_.operation, "jpegload_source") == 0;
+    g_object_set(operation, "access", VIPS_ACCESS_SEQUENTIAL, "fail_on", jpeg ? VIPS_FAIL_ON_WARNING : VIPS_FAIL_ON_ERROR,
+                 nullptr);
     if (loader_.pages) g_object_set(operation, "page", static_cast<int>(page), nullptr);
     // Building may hand back another operation in place of the one given.
     if (vips_cache_operation_buildp(&operation) != 0) {

@@ -31,6 +31,15 @@ void start_vips() {
   if (!started) throw FileError("cannot start the picture library libvips");
 }
 
-void forget_vips_error() { vips_error_clear(); }
+std::string take_vips_error() {
+  const std::string text = vips_error_buffer();
+  vips_error_clear();
+  return text;
+}
+
+bool for_want_of_memory(const std::string& error) {
+  return error.find("out of memory") != std::string::npos || error.find("unable to create thread") != std::string::npos ||
+         error.find("Cannot allocate memory") != std::string::npos;
+}
 
 }  // namespace kelvane

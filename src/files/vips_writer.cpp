@@ -105,9 +105,10 @@ class VipsWriter final : public PictureWriter {
     g_object_unref(target);
     g_object_unref(image);
     if (result != 0) {
-      forget_vips_error();
+      const bool memory = for_want_of_memory(take_vips_error());
       std::lock_guard<std::mutex> hold(lock_);
       failed_ = true;
+      short_of_memory_ = memory;
     }
     changed_.notify_all();
   }
@@ -164,6 +165,7 @@ class VipsWriter final : public PictureWriter {
 
   FileError failure() const {
     if (bytes_.error()) return write_error(output_, std::strerror(bytes_.error()));
+    if (short_of_memory_) return write_error(output_, "not enough memory to encode it");
     return write_error(output_, std::string("the ") + format_.name + " encoder failed");
   }
 
@@ -183,7 +185,7 @@ class VipsWriter final : public PictureWriter {
   std::deque<std::size_t> taken_;                // columns of each the saver has taken
   std::size_t first_ = 0, pushed_ = 0;
   int waiting_ = 0;  // requests of the saver waiting for rows
-  bool failed_ = false, abandoned_ = false;
+  bool failed_ = false, abandoned_ = false, short_of_memory_ = false;
   std::thread saver_;
 };
 

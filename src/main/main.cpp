@@ -1,9 +1,10 @@
 // kelvane [options] {algorithm} {input} {output} {arg}*
 //
-// The run goes straight through: options, existence test of the input, its header, keyword,
-// argument count, gray method, window numbers, then every page read, leveled and written by
-// the library. A warning ends the run before anything is written; the exit status says
-// whether an output was written (see exit_status.h).
+// The run goes straight through: options, existence test of the input, keyword, argument
+// count, gray method, window numbers, the input's header, then every page read, leveled and
+// written by the library. A mistyped command line is answered before any picture library
+// starts. A warning ends the run before anything is written; the exit status says whether an
+// output was written (see exit_status.h).
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -63,10 +64,6 @@ int run(const CommandLine& command_line, int count, char** words) {
     warn_missing_file(input);
     return exit_failure;
   }
-  // The header only: a mistyped command line is answered before any pixel is decoded.
-  std::unique_ptr<File> file;
-  if (!is_folder(input)) file = std::make_unique<File>(input, command_line.options);
-
   const Algorithm* algorithm = find_algorithm(keyword);
   if (!algorithm) {
     warn_illegal_function(keyword);
@@ -99,6 +96,9 @@ int run(const CommandLine& command_line, int count, char** words) {
   }
   operation.max_gain = command_line.max_gain;
   if (algorithm->family == Family::mean && !std::isinf(operation.max_gain)) note_gain_ignored(keyword);
+  // The header only: every page's size is known before any pixel is decoded.
+  std::unique_ptr<File> file;
+  if (!is_folder(input)) file = std::make_unique<File>(input, command_line.options);
   note_windows_of_one_pixel(operation, *algorithm, file.get());
   if (!file)
     return level_folder(input, words[2], operation, command_line.options, command_line.folder,
