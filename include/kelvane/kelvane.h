@@ -83,6 +83,8 @@ struct Options {
   int jpeg_quality = 100;              // file outputs
   int png_compression = 2;
   std::string tiff_compression;        // empty: a TIFF input's own lossless one, else none
+  std::string jpeg_subsampling;        // "4:4:4" or "4:2:0"; empty: a JPEG input's own, else by quality
+  std::string webp;                    // "lossless" or "lossy"; empty: a WebP input's own, else lossy
 };
 
 // What a call did besides leveling.

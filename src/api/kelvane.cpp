@@ -130,6 +130,8 @@ EncodingChoices encoding_of(const Options& options) {
   choices.jpeg_quality = options.jpeg_quality;
   choices.png_compression = options.png_compression;
   choices.tiff_compression = options.tiff_compression;
+  choices.jpeg_subsampling = options.jpeg_subsampling;
+  choices.webp = options.webp;
   return choices;
 }
 

@@ -49,6 +49,7 @@ struct Channels {
   std::vector<std::string> names;
   int alpha = -1;
   bool integer = true;  // every channel holds unsigned integers
+  bool half = true;     // every channel holds half floats
 };
 
 Channels channels_of(const Imf::Header& header) {
@@ -57,6 +58,7 @@ Channels channels_of(const Imf::Header& header) {
   for (auto i = header.channels().begin(); i != header.channels().end(); ++i) {
     if (i.channel().xSampling != 1 || i.channel().ySampling != 1) throw std::runtime_error("subsampled channels");
     if (i.channel().type != Imf::UINT) c.integer = false;
+    if (i.channel().type != Imf::HALF) c.half = false;
     all.push_back(i.name());
   }
   const auto has = [&](const char* name) { return std::find(all.begin(), all.end(), name) != all.end(); };
@@ -95,16 +97,18 @@ class ExrReader final : public PictureReader {
   void read_rows(std::size_t page, std::size_t y, std::size_t count, void* rows) override {
     const PageLayout& layout = pages_[page].layout;
     const Imath::Box2i window = file_->header(static_cast<int>(page)).dataWindow();
-    const std::size_t pixel = layout.channels * 4;
+    const std::size_t bytes = sample_bytes(layout.sample), pixel = layout.channels * bytes;
     // The frame buffer addresses pixel (x, y) of the data window at base + x * pixel + y * row.
     char* base = static_cast<char*>(rows) - (static_cast<std::ptrdiff_t>(window.min.x) +
                                              (static_cast<std::ptrdiff_t>(window.min.y) + static_cast<std::ptrdiff_t>(y)) *
                                                  static_cast<std::ptrdiff_t>(layout.width)) *
                                                 static_cast<std::ptrdiff_t>(pixel);
     Imf::FrameBuffer frame;
-    const Imf::PixelType type = layout.sample == SampleType::u32 ? Imf::UINT : Imf::FLOAT;
+    const Imf::PixelType type = layout.sample == SampleType::u32   ? Imf::UINT
+                                : layout.sample == SampleType::f16 ? Imf::HALF
+                                                                   : Imf::FLOAT;
     for (std::size_t c = 0; c < layout.channels; ++c)
-      frame.insert(names_[page][c], Imf::Slice(type, base + c * 4, pixel, pixel * layout.width));
+      frame.insert(names_[page][c], Imf::Slice(type, base + c * bytes, pixel, pixel * layout.width));
     try {
       Imf::InputPart& part = input_part(page);
       part.setFrameBuffer(frame);
@@ -143,13 +147,23 @@ class ExrReader final : public PictureReader {
     layout.height = static_cast<std::size_t>(height);
     layout.channels = channels.names.size();
     layout.alpha = channels.alpha;
-    layout.sample = channels.integer ? SampleType::u32 : SampleType::f32;
-    layout.bits = 32;
+    // OpenEXR's colours are multiplied by alpha, always.
+    layout.premultiplied = channels.alpha >= 0;
+    layout.sample = channels.integer ? SampleType::u32 : channels.half ? SampleType::f16 : SampleType::f32;
+    layout.bits = static_cast<unsigned>(8 * sample_bytes(layout.sample));
     layout.coding.assign(layout.channels, SampleCoding{channels.integer ? 4294967295.0 : 1.0, 0.0, 0.0});
-    info.metadata = std::make_shared<Metadata>();
+    auto metadata = std::make_shared<Metadata>();
+    const Imath::Box2i display = header.displayWindow();
+    metadata->has_windows = true;
+    const int data_corners[4] = {window.min.x, window.min.y, window.max.x, window.max.y};
+    const int display_corners[4] = {display.min.x, display.min.y, display.max.x, display.max.y};
+    std::copy(data_corners, data_corners + 4, metadata->data_window);
+    std::copy(display_corners, display_corners + 4, metadata->display_window);
+    info.metadata = metadata;
     info.chunk_rows = header.hasTileDescription() ? header.tileDescription().ySize : 16;
     // The library decodes a chunk of lines (or a row of tiles) at a time.
     info.decoder_bytes = static_cast<long double>(layout.width) * layout.channels * 4 * (info.chunk_rows + 32);
+    info.encoding = "openexr " + std::to_string(static_cast<int>(header.compression()));
     pages_.push_back(info);
     names_.push_back(channels.names);
   }

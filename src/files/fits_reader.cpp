@@ -91,17 +91,20 @@ class FitsReader final : public PictureReader {
     source.hdu = hdu;
     double unit = 1.0;
     switch (bitpix) {
-      case BYTE_IMG: source.datatype = TBYTE, layout.sample = SampleType::u8, layout.bits = 8; break;
-      case SBYTE_IMG: source.datatype = TSBYTE, layout.sample = SampleType::i8, layout.bits = 7; break;
-      case USHORT_IMG: source.datatype = TUSHORT, layout.sample = SampleType::u16, layout.bits = 16; break;
-      case SHORT_IMG: source.datatype = TSHORT, layout.sample = SampleType::i16, layout.bits = 15; break;
-      case ULONG_IMG: source.datatype = TUINT, layout.sample = SampleType::u32, layout.bits = 32; break;
-      case LONG_IMG: source.datatype = TINT, layout.sample = SampleType::i32, layout.bits = 31; break;
-      case FLOAT_IMG: source.datatype = TFLOAT, layout.sample = SampleType::f32, layout.bits = 32; break;
-      default: source.datatype = TDOUBLE, layout.sample = SampleType::f64, layout.bits = 64; break;
+      case BYTE_IMG: source.datatype = TBYTE, layout.sample = SampleType::u8; break;
+      case SBYTE_IMG: source.datatype = TSBYTE, layout.sample = SampleType::i8; break;
+      case USHORT_IMG: source.datatype = TUSHORT, layout.sample = SampleType::u16; break;
+      case SHORT_IMG: source.datatype = TSHORT, layout.sample = SampleType::i16; break;
+      case ULONG_IMG: source.datatype = TUINT, layout.sample = SampleType::u32; break;
+      case LONG_IMG: source.datatype = TINT, layout.sample = SampleType::i32; break;
+      case FLOAT_IMG: source.datatype = TFLOAT, layout.sample = SampleType::f32; break;
+      default: source.datatype = TDOUBLE, layout.sample = SampleType::f64; break;
     }
+    layout.bits = static_cast<unsigned>(8 * sample_bytes(layout.sample));
+    double offset = 0.0;
     if (!is_floating(layout.sample)) unit = unit_of_bits(layout.bits);
-    layout.coding.assign(layout.channels, SampleCoding{unit, 0.0, 0.0});
+    if (is_signed(layout.sample)) offset = static_cast<double>(std::uint64_t(1) << (layout.bits - 1));
+    layout.coding.assign(layout.channels, SampleCoding{unit, offset, 0.0});
     info.metadata = std::make_shared<Metadata>();
     // cfitsio reads through a cache of a few blocks.
     info.decoder_bytes = static_cast<long double>(layout.width) * sample_bytes(layout.sample) + 40 * 2880;

@@ -1,6 +1,7 @@
 #pragma once
-// FITS files written with cfitsio: one image of floating-point values as they are, gray as
-// two axes and RGB as a cube of three planes, the top row of the picture last.
+// FITS files written with cfitsio: one image, gray as two axes and RGB as a cube of three
+// planes, the top row of the picture last. Integer inputs keep their type (unsigned 16- and
+// 32-bit data with the usual BZERO), floating-point values are written as they are.
 #include <memory>
 #include <string>
 

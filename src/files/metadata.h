@@ -18,6 +18,13 @@ struct Metadata {
   // Pixels per unit; 0 where the file gives none. Without a unit they give only the aspect.
   double x_resolution = 0, y_resolution = 0;
   ResolutionUnit resolution_unit = ResolutionUnit::none;
+  // An OpenEXR page's place: its data window (the picture) within the display window, as
+  // corners x0, y0, x1, y1 inclusive. Kept only while the picture keeps its size.
+  bool has_windows = false;
+  int data_window[4] = {0, 0, 0, 0};
+  int display_window[4] = {0, 0, 0, 0};
+  // A PNG's colour-space chunks (gAMA, cHRM, sRGB) as they were, for a PNG output.
+  std::string png_colour_chunks;
   // Texts by name, UTF-8: "Comment" (a JPEG or GIF comment), "Description" (a TIFF image
   // description), and a PNG's text keys as they are.
   std::vector<std::pair<std::string, std::string>> texts;

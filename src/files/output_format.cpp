@@ -1,6 +1,7 @@
 #include "files/output_format.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "files/file_error.h"
 
@@ -9,31 +10,34 @@ namespace kelvane {
 namespace {
 
 const std::vector<OutputFormat>& formats() {
+  using A = AlphaKind;
+  // extension, encoder, name, deepest integers, floats, alpha, pages, keeps integer types,
+  // half floats, orientation tag, colour channels
   static const std::vector<OutputFormat> table = {
-      {"png", Encoder::png, "PNG", 16, false, true, false, {1, 2, 3, 4}},
-      {"jpg", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
-      {"jpeg", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
-      {"jpe", Encoder::jpeg, "JPEG", 8, false, false, false, {1, 3}},
-      {"tif", Encoder::tiff, "TIFF", 16, true, true, true, {}},
-      {"tiff", Encoder::tiff, "TIFF", 16, true, true, true, {}},
-      {"pbm", Encoder::pnm, "PBM", 1, false, false, false, {1}},
-      {"pgm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
-      {"ppm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
-      {"pnm", Encoder::pnm, "PNM", 16, false, false, false, {1, 3}},
-      {"pfm", Encoder::pnm, "PFM", 0, true, false, false, {1, 3}},
-      {"bmp", Encoder::bmp, "BMP", 8, false, false, false, {1, 3}},
-      {"exr", Encoder::openexr, "OpenEXR", 0, true, true, true, {}},
-      {"hdr", Encoder::radiance, "Radiance HDR", 0, true, false, false, {3}},
-      {"fits", Encoder::fits, "FITS", 0, true, false, false, {1, 3}},
-      {"fit", Encoder::fits, "FITS", 0, true, false, false, {1, 3}},
-      {"webp", Encoder::webp, "WebP", 8, false, true, false, {3, 4}},
-      {"heic", Encoder::heif, "HEIF", 8, false, true, false, {3, 4}},
-      {"heif", Encoder::heif, "HEIF", 8, false, true, false, {3, 4}},
-      {"jp2", Encoder::jpeg2000, "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
-      {"j2k", Encoder::jpeg2000, "JPEG 2000", 16, false, true, false, {1, 2, 3, 4}},
-      {"cimg", Encoder::cimg, ".cimg", 0, true, true, true, {}},
-      {"cimgz", Encoder::cimgz, ".cimgz", 0, true, true, true, {}},
-      {"asc", Encoder::ascii, ".asc", 0, true, true, true, {}},
+      {"png", Encoder::png, "PNG", 16, false, A::straight, false, false, false, false, {1, 3}},
+      {"jpg", Encoder::jpeg, "JPEG", 8, false, A::none, false, false, false, true, {1, 3}},
+      {"jpeg", Encoder::jpeg, "JPEG", 8, false, A::none, false, false, false, true, {1, 3}},
+      {"jpe", Encoder::jpeg, "JPEG", 8, false, A::none, false, false, false, true, {1, 3}},
+      {"tif", Encoder::tiff, "TIFF", 16, true, A::as_input, true, true, true, true, {}},
+      {"tiff", Encoder::tiff, "TIFF", 16, true, A::as_input, true, true, true, true, {}},
+      {"pbm", Encoder::pnm, "PBM", 1, false, A::none, false, false, false, false, {1}},
+      {"pgm", Encoder::pnm, "PGM", 16, false, A::none, false, false, false, false, {1}},
+      {"ppm", Encoder::pnm, "PPM", 16, false, A::none, false, false, false, false, {3}},
+      {"pnm", Encoder::pnm, "PNM", 16, false, A::none, false, false, false, false, {1, 3}},
+      {"pfm", Encoder::pnm, "PFM", 0, true, A::none, false, false, false, false, {1, 3}},
+      {"bmp", Encoder::bmp, "BMP", 8, false, A::none, false, false, false, false, {1, 3}},
+      {"exr", Encoder::openexr, "OpenEXR", 0, true, A::associated, true, false, true, false, {}},
+      {"hdr", Encoder::radiance, "Radiance HDR", 0, true, A::none, false, false, false, false, {3}},
+      {"fits", Encoder::fits, "FITS", 0, true, A::none, false, true, false, false, {1, 3}},
+      {"fit", Encoder::fits, "FITS", 0, true, A::none, false, true, false, false, {1, 3}},
+      {"webp", Encoder::webp, "WebP", 8, false, A::straight, false, false, false, false, {3}},
+      {"heic", Encoder::heif, "HEIF", 8, false, A::straight, false, false, false, false, {3}},
+      {"heif", Encoder::heif, "HEIF", 8, false, A::straight, false, false, false, false, {3}},
+      {"jp2", Encoder::jpeg2000, "JPEG 2000", 16, false, A::straight, false, false, false, false, {1, 3}},
+      {"j2k", Encoder::jpeg2000, "JPEG 2000", 16, false, A::straight, false, false, false, false, {1, 3}},
+      {"cimg", Encoder::cimg, ".cimg", 0, true, A::straight, true, false, false, false, {}},
+      {"cimgz", Encoder::cimgz, ".cimgz", 0, true, A::straight, true, false, false, false, {}},
+      {"asc", Encoder::ascii, ".asc", 0, true, A::straight, true, false, false, false, {}},
   };
   return table;
 }
@@ -53,11 +57,18 @@ bool holds_doubles(const OutputFormat& format) {
   return format.encoder == Encoder::tiff || format.encoder == Encoder::fits;
 }
 
-std::string counts_text(const std::vector<std::size_t>& counts) {
-  std::string text;
-  for (std::size_t i = 0; i < counts.size(); ++i)
-    text += (i == 0 ? "" : (i + 1 == counts.size() ? " or " : ", ")) + std::to_string(counts[i]);
-  return text;
+std::string colours_text(const std::vector<std::size_t>& colours) {
+  if (colours == std::vector<std::size_t>{1}) return "gray pictures";
+  if (colours == std::vector<std::size_t>{3}) return "RGB pictures";
+  return "gray or RGB pictures";
+}
+
+// The sample type an integer sample type keeps, with its largest code and signed offset.
+void keep_integer_type(SampleType type, SampleStore& store, unsigned& bits) {
+  store.sample = type;
+  bits = static_cast<unsigned>(8 * sample_bytes(type));
+  store.unit = static_cast<double>((std::uint64_t(1) << bits) - 1);
+  store.offset = is_signed(type) ? static_cast<double>(std::uint64_t(1) << (bits - 1)) : 0.0;
 }
 
 }  // namespace
@@ -102,26 +113,36 @@ std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string&
     plan.height = in.height;
     // The picture's values keep their colour channels first and alpha last.
     const std::size_t colours = in.colour_channels();
-    for (std::size_t c = 0; c < colours; ++c) plan.store.channels.push_back(c);
-    if (in.alpha >= 0 && format.alpha) {
-      plan.alpha = static_cast<int>(colours);
-      plan.store.channels.push_back(colours);
+    const auto& held = format.colours;
+    if (!held.empty() && std::find(held.begin(), held.end(), colours) == held.end()) {
+      // A gray picture is an RGB picture of three equal channels.
+      if (colours != 1 || std::find(held.begin(), held.end(), 3) == held.end())
+        throw write_error(path, "." + extension_of(path) + " holds " + colours_text(held) + ", and this picture has " +
+                                    std::to_string(colours) + " colour channel" + (colours == 1 ? "" : "s") +
+                                    (colours == 3 && held == std::vector<std::size_t>{1} ? " (use .ppm, .png or .tif)"
+                                                                                         : " (use .tif, .exr or .cimg)"));
+      plan.store.channels = {0, 0, 0};
+    } else {
+      for (std::size_t c = 0; c < colours; ++c) plan.store.channels.push_back(c);
     }
-    const std::size_t n = plan.store.channels.size();
-    if (!format.channel_counts.empty() &&
-        std::find(format.channel_counts.begin(), format.channel_counts.end(), n) == format.channel_counts.end())
-      throw write_error(path, "." + extension_of(path) + " holds " + counts_text(format.channel_counts) +
-                                  (format.channel_counts == std::vector<std::size_t>{1} ? " channel" : " channels") +
-                                  ", and this picture has " + std::to_string(n) +
-                                  (in.alpha >= 0 && !format.alpha ? " besides alpha" : ""));
+    if (in.alpha >= 0 && format.alpha != AlphaKind::none) {
+      plan.alpha = static_cast<int>(plan.store.channels.size());
+      plan.store.channels.push_back(colours);
+      plan.associated = format.alpha == AlphaKind::associated || (format.alpha == AlphaKind::as_input && in.premultiplied);
+      if (plan.associated) plan.store.premultiplied_by = plan.alpha;
+    }
     if (raw) {
       plan.store.sample = SampleType::f64;
       plan.store.unit = 255.0;
       plan.bits = 64;
     } else if (format.integer_bits == 0 || (format.floats && is_floating(in.sample))) {
-      plan.store.sample = in.sample == SampleType::f64 && holds_doubles(format) ? SampleType::f64 : SampleType::f32;
+      plan.store.sample = in.sample == SampleType::f64 && holds_doubles(format) ? SampleType::f64
+                          : in.sample == SampleType::f16 && format.holds_half   ? SampleType::f16
+                                                                                : SampleType::f32;
       plan.store.unit = 1.0;
-      plan.bits = plan.store.sample == SampleType::f64 ? 64 : 32;
+      plan.bits = static_cast<unsigned>(8 * sample_bytes(plan.store.sample));
+    } else if (format.keeps_integers) {
+      keep_integer_type(in.sample, plan.store, plan.bits);
     } else if (format.integer_bits == 1) {
       plan.store.sample = SampleType::u8;
       plan.store.unit = 255.0;

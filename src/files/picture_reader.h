@@ -16,7 +16,11 @@ struct Metadata;
 struct PageInfo {
   PageLayout layout;
   std::shared_ptr<const Metadata> metadata;  // null where the format carries none
-  std::string compression;                   // the file's compression, as the image library names it
+  // How the page was encoded, in its format's terms, for an output of the same format to
+  // follow: a TIFF's compression ("lzw", "zip", "packbits", "none"), a JPEG's chroma
+  // subsampling ("4:4:4", "4:2:0"), "lossless" or "lossy" for WebP, "openexr N" for an
+  // OpenEXR compression.
+  std::string encoding;
   std::size_t chunk_rows = 16;               // rows best read at once (a TIFF's tile height)
   // Bytes the decoder holds for the page whatever is read of it: an interlaced PNG, a
   // progressive JPEG, the image library's own formats.

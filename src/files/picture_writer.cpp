@@ -59,7 +59,7 @@ std::unique_ptr<PictureWriter> create_picture(const std::string& output, const O
     case Encoder::pnm: return create_pnm(output, plans[0]);
     case Encoder::bmp: return create_bmp(output, plans[0], input[0]);
     case Encoder::tiff: return create_tiff(output, plans, input, choices);
-    case Encoder::openexr: return create_exr(output, plans);
+    case Encoder::openexr: return create_exr(output, plans, input);
     case Encoder::fits: return create_fits(output, plans[0]);
     default: return create_with_vips(output, format, plans[0], input[0], choices);
   }

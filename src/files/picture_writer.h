@@ -12,9 +12,13 @@ namespace kelvane {
 
 // Choices the command line can make about the output's encoding.
 struct EncodingChoices {
-  int jpeg_quality = 100;        // 1 to 100
+  int jpeg_quality = 100;        // 1 to 100, of JPEG, lossy WebP and HEIF outputs
   std::string tiff_compression;  // empty: the input TIFF's lossless compression, else none
   int png_compression = 2;       // zlib level, 0 to 9
+  // "4:4:4" or "4:2:0"; empty: a JPEG input's own, else 4:4:4 at quality 90 and above.
+  std::string jpeg_subsampling;
+  // "lossless" or "lossy"; empty: a WebP input's own, else lossy.
+  std::string webp;
 };
 
 class PictureWriter {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -100,10 +101,13 @@ class PnmReader final : public PictureReader {
     }
     pages_.push_back(page);
     if (binary()) {
+      // In unsigned 128-bit arithmetic: a header of a few bytes can claim 2^31 x 2^31 pixels
+      // of 6 bytes each, beyond any 64-bit count.
       struct stat info;
-      ::fstat(fd_, &info);
-      const long long needed = data_ + static_cast<long long>(stored_row_bytes()) * static_cast<long long>(height);
-      if (info.st_size < needed) throw damaged("the file ends before its last pixel (truncated?)");
+      if (::fstat(fd_, &info) != 0) throw damaged(std::strerror(errno));
+      const unsigned __int128 needed = static_cast<unsigned __int128>(data_) +
+                                       static_cast<unsigned __int128>(stored_row_bytes()) * height;
+      if (static_cast<unsigned __int128>(info.st_size) < needed) throw damaged("the file ends before its last pixel (truncated?)");
     }
     next_row_ = 0;
   }

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "files/cmyk.h"
+#include "files/descriptor_io.h"
+#include "files/exif.h"
 #include "files/file_error.h"
 #include "files/metadata.h"
 #include "files/tiff_io.h"
@@ -17,16 +19,6 @@ namespace kelvane {
 namespace {
 
 double unit_of_bits(unsigned bits) { return static_cast<double>((std::uint64_t(1) << bits) - 1); }
-
-// A half-precision float's value, exactly, as a float.
-float from_half(std::uint16_t h) {
-  const int exponent = (h >> 10) & 0x1f, mantissa = h & 0x3ff;
-  float v;
-  if (exponent == 0) v = std::ldexp(static_cast<float>(mantissa), -24);
-  else if (exponent == 31) v = mantissa ? NAN : INFINITY;
-  else v = std::ldexp(static_cast<float>(mantissa | 0x400), exponent - 25);
-  return (h & 0x8000) ? -v : v;
-}
 
 std::string compression_name(std::uint16_t compression) {
   switch (compression) {
@@ -63,7 +55,25 @@ std::string get_bytes(TIFF* tiff, ttag_t tag) {
   return std::string(reinterpret_cast<const char*>(data), count * sizeof(T));
 }
 
-Metadata metadata_of(TIFF* tiff) {
+// The file's Exif and GPS directories as an Exif block, IFD0 holding the camera's texts.
+std::string exif_of(TIFF* tiff, int fd, const Metadata& metadata) {
+  std::uint64_t exif_offset = 0, gps_offset = 0;
+  const bool exif = TIFFGetField(tiff, TIFFTAG_EXIFIFD, &exif_offset) == 1 && exif_offset > 0;
+  const bool gps = TIFFGetField(tiff, TIFFTAG_GPSIFD, &gps_offset) == 1 && gps_offset > 0;
+  if (!exif && !gps) return "";
+  const ByteSource file = [fd](std::uint64_t offset, void* out, std::size_t size) {
+    return read_at(fd, out, size, static_cast<off_t>(offset)) == static_cast<long long>(size);
+  };
+  ExifIfd ifd0;
+  const bool big_endian = TIFFIsByteSwapped(tiff), bigtiff = TIFFIsBigTIFF(tiff);
+  if (exif) ifd0.children[exif_ifd_tag] = read_ifd(file, exif_offset, big_endian, bigtiff);
+  if (gps) ifd0.children[gps_ifd_tag] = read_ifd(file, gps_offset, big_endian, bigtiff);
+  for (const ExifText& t : exif_texts)
+    if (const std::string* text = metadata.text(t.name)) ifd0.entries.push_back(text_entry(t.tag, *text));
+  return exif_block(ifd0);
+}
+
+Metadata metadata_of(TIFF* tiff, int fd) {
   Metadata metadata;
   metadata.icc_profile = get_bytes<unsigned char>(tiff, TIFFTAG_ICCPROFILE);
   metadata.xmp = get_bytes<unsigned char>(tiff, TIFFTAG_XMLPACKET);
@@ -84,6 +94,7 @@ Metadata metadata_of(TIFF* tiff) {
     const char* value = nullptr;
     if (TIFFGetField(tiff, t.tag, &value) == 1 && value && *value) metadata.texts.emplace_back(t.name, value);
   }
+  metadata.exif = exif_of(tiff, fd, metadata);
   return metadata;
 }
 
@@ -148,7 +159,7 @@ class TiffReader final : public PictureReader {
       TIFFGetField(tiff, TIFFTAG_TILELENGTH, &s.tile_height);
       if (s.tile_width == 0 || s.tile_height == 0) throw damaged();
     }
-    Metadata metadata = metadata_of(tiff);
+    Metadata metadata = metadata_of(tiff, fd_);
     PageInfo info;
     PageLayout& layout = info.layout;
     layout.width = width;
@@ -191,7 +202,7 @@ class TiffReader final : public PictureReader {
       colours = 3;
     } else if (s.sample_format == SAMPLEFORMAT_IEEEFP) {
       if (s.bits != 16 && s.bits != 32 && s.bits != 64) throw refused(std::to_string(s.bits) + "-bit floating-point samples are not supported");
-      s.file_sample = s.bits == 64 ? SampleType::f64 : SampleType::f32;
+      s.file_sample = s.bits == 64 ? SampleType::f64 : s.bits == 16 ? SampleType::f16 : SampleType::f32;
     } else if (s.sample_format == SAMPLEFORMAT_INT) {
       if (s.bits != 8 && s.bits != 16 && s.bits != 32) throw refused("signed " + std::to_string(s.bits) + "-bit samples are not supported");
       s.file_sample = s.bits == 8 ? SampleType::i8 : s.bits == 16 ? SampleType::i16 : SampleType::i32;
@@ -208,14 +219,10 @@ class TiffReader final : public PictureReader {
     layout.channels = (s.photometric == PHOTOMETRIC_PALETTE || s.cmyk ? 3 : colours) + extra;
     layout.sample = s.file_sample;
     layout.bits = s.through_rgba ? 8 : s.bits;
-    double unit = unit_of_bits(std::min<unsigned>(s.bits, 32));
-    if (s.sample_format == SAMPLEFORMAT_IEEEFP) {
-      unit = 1.0;
-      layout.bits = s.bits == 64 ? 64 : 32;
-    } else if (s.sample_format == SAMPLEFORMAT_INT) {
-      layout.bits = s.bits - 1u;  // the largest positive code is 1.0
-      unit = unit_of_bits(layout.bits);
-    }
+    double unit = unit_of_bits(std::min<unsigned>(s.bits, 32)), offset = 0.0;
+    if (s.sample_format == SAMPLEFORMAT_IEEEFP) unit = 1.0;
+    // Signed codes from -2^(b-1) up: offset onto 0 .. 2^b - 1.
+    if (s.sample_format == SAMPLEFORMAT_INT) offset = static_cast<double>(std::uint64_t(1) << (s.bits - 1));
     if (s.photometric == PHOTOMETRIC_PALETTE) {
       std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
       if (s.bits > 16 || s.sample_format != SAMPLEFORMAT_UINT || TIFFGetField(tiff, TIFFTAG_COLORMAP, &red, &green, &blue) != 1)
@@ -236,18 +243,20 @@ class TiffReader final : public PictureReader {
       // The profile described the inks; the colours are now sRGB.
       if (CmykToRgb(path_, s.icc_profile, s.file_sample, extra).through_profile()) metadata.icc_profile.clear();
     }
-    layout.coding.assign(layout.channels, SampleCoding{unit, 0.0, 0.0});
-    // Alpha: the first extra sample marked as alpha, associated or not.
+    layout.coding.assign(layout.channels, SampleCoding{unit, offset, 0.0});
+    // Alpha: the first extra sample marked as alpha, associated (the colours multiplied by
+    // it) or not.
     std::uint16_t marked = 0;
     std::uint16_t* kinds = nullptr;
     if (extra > 0 && TIFFGetField(tiff, TIFFTAG_EXTRASAMPLES, &marked, &kinds) == 1 && kinds)
       for (std::uint16_t e = 0; e < marked && e < extra; ++e)
         if (kinds[e] == EXTRASAMPLE_ASSOCALPHA || kinds[e] == EXTRASAMPLE_UNASSALPHA) {
           layout.alpha = static_cast<int>(layout.channels - extra + e);
+          layout.premultiplied = kinds[e] == EXTRASAMPLE_ASSOCALPHA;
           break;
         }
     info.metadata = std::make_shared<Metadata>(std::move(metadata));
-    info.compression = compression_name(compression);
+    info.encoding = compression_name(compression);
     info.chunk_rows = s.tiled ? s.tile_height : 16;
     // What the decoder holds: a row of tiles per plane, or a strip's worth of a scanline.
     const long double planes = s.separate ? s.stored : 1;
@@ -334,7 +343,7 @@ class TiffReader final : public PictureReader {
           if (bits == 8) static_cast<std::uint8_t*>(out)[k] = raw[i];
           else static_cast<std::uint8_t*>(out)[k] = static_cast<std::uint8_t>(bits_at(raw, i * bits, bits));
           break;
-        case SampleType::u16: case SampleType::i16:
+        case SampleType::u16: case SampleType::i16: case SampleType::f16:
           if (bits == 16) std::memcpy(static_cast<std::uint16_t*>(out) + k, raw + 2 * i, 2);
           else static_cast<std::uint16_t*>(out)[k] = static_cast<std::uint16_t>(bits_at(raw, i * bits, bits));
           break;
@@ -344,15 +353,7 @@ class TiffReader final : public PictureReader {
           else if (bits == 24) static_cast<std::uint32_t*>(out)[k] = raw[3 * i] | raw[3 * i + 1] << 8 | std::uint32_t(raw[3 * i + 2]) << 16;
           else static_cast<std::uint32_t*>(out)[k] = bits_at(raw, i * bits, bits);
           break;
-        case SampleType::f32:
-          if (bits == 16) {
-            std::uint16_t h;
-            std::memcpy(&h, raw + 2 * i, 2);
-            static_cast<float*>(out)[k] = from_half(h);
-          } else {
-            std::memcpy(static_cast<float*>(out) + k, raw + 4 * i, 4);
-          }
-          break;
+        case SampleType::f32: std::memcpy(static_cast<float*>(out) + k, raw + 4 * i, 4); break;
         case SampleType::f64: std::memcpy(static_cast<double*>(out) + k, raw + 8 * i, 8); break;
       }
     }

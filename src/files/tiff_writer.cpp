@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "files/atomic_file.h"
+#include "files/descriptor_io.h"
+#include "files/exif.h"
 #include "files/file_error.h"
 #include "files/metadata.h"
 #include "files/tiff_io.h"
@@ -53,6 +55,7 @@ class TiffWriter final : public PictureWriter {
 
   void commit() override {
     if (!tiff_->close()) throw failed();
+    append_exif();
     file_.commit();
   }
 
@@ -67,7 +70,9 @@ class TiffWriter final : public PictureWriter {
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(plan.height));
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, static_cast<std::uint16_t>(n));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, static_cast<std::uint16_t>(8 * sample_bytes(plan.store.sample)));
-    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, is_floating(plan.store.sample) ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, is_floating(plan.store.sample) ? SAMPLEFORMAT_IEEEFP
+                                             : is_signed(plan.store.sample) ? SAMPLEFORMAT_INT
+                                                                            : SAMPLEFORMAT_UINT);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     // Channels beyond gray or RGB: alpha where it is, unspecified otherwise, so that no
@@ -75,12 +80,13 @@ class TiffWriter final : public PictureWriter {
     const std::size_t extra = n - (rgb ? 3 : 1);
     if (extra > 0) {
       std::vector<std::uint16_t> kinds(extra, EXTRASAMPLE_UNSPECIFIED);
-      if (plan.alpha >= 0) kinds[static_cast<std::size_t>(plan.alpha) - (rgb ? 3 : 1)] = EXTRASAMPLE_UNASSALPHA;
+      if (plan.alpha >= 0)
+        kinds[static_cast<std::size_t>(plan.alpha) - (rgb ? 3 : 1)] = plan.associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
       TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, static_cast<std::uint16_t>(extra), kinds.data());
     }
     const PageInfo& in = input_[page];
     const std::string compression = !choices_.tiff_compression.empty() ? choices_.tiff_compression
-                                    : lossless(in.compression)        ? in.compression
+                                    : lossless(in.encoding)        ? in.encoding
                                                                       : std::string("none");
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression_code(compression));
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
@@ -88,7 +94,12 @@ class TiffWriter final : public PictureWriter {
       TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
       TIFFSetField(tiff, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(page), static_cast<std::uint16_t>(plans_.size()));
     }
-    if (in.metadata) set_metadata(*in.metadata);
+    set_metadata(in.metadata ? *in.metadata : Metadata());
+    // The Exif and GPS directories are appended once libtiff is done; their pointers hold 0
+    // until then.
+    exif_.push_back(in.metadata ? parse_exif(in.metadata->exif) : ExifIfd());
+    for (std::uint16_t tag : {exif_ifd_tag, gps_ifd_tag})
+      if (exif_.back().children.count(tag)) TIFFSetField(tiff, tag, std::uint64_t(0));
     started_ = true;
     page_ = page;
   }
@@ -96,24 +107,73 @@ class TiffWriter final : public PictureWriter {
   void set_metadata(const Metadata& m) {
     TIFF* tiff = tiff_->get();
     if (m.orientation != 1) TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(m.orientation));
-    if (m.x_resolution > 0 && m.y_resolution > 0) {
-      TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<float>(m.x_resolution));
-      TIFFSetField(tiff, TIFFTAG_YRESOLUTION, static_cast<float>(m.y_resolution));
-      TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT,
-                   m.resolution_unit == ResolutionUnit::inch         ? RESUNIT_INCH
-                   : m.resolution_unit == ResolutionUnit::centimetre ? RESUNIT_CENTIMETER
-                                                                     : RESUNIT_NONE);
-    }
+    // TIFF requires a resolution: without one, an aspect ratio of 1 and no unit.
+    const bool known = m.x_resolution > 0 && m.y_resolution > 0;
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, known ? static_cast<float>(m.x_resolution) : 1.0f);
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, known ? static_cast<float>(m.y_resolution) : 1.0f);
+    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT,
+                 known && m.resolution_unit == ResolutionUnit::inch         ? RESUNIT_INCH
+                 : known && m.resolution_unit == ResolutionUnit::centimetre ? RESUNIT_CENTIMETER
+                                                                            : RESUNIT_NONE);
     if (!m.icc_profile.empty())
       TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(m.icc_profile.size()), m.icc_profile.data());
     if (!m.xmp.empty()) TIFFSetField(tiff, TIFFTAG_XMLPACKET, static_cast<std::uint32_t>(m.xmp.size()), m.xmp.data());
     if (!m.iptc.empty() && m.iptc.size() % 4 == 0)
       TIFFSetField(tiff, TIFFTAG_RICHTIFFIPTC, static_cast<std::uint32_t>(m.iptc.size() / 4), m.iptc.data());
+    const ExifIfd camera = parse_exif(m.exif);
     for (const TiffText& t : tiff_texts) {
       const std::string* text = m.text(t.name);
       // A comment of another format is the nearest thing to a description.
       if (!text && t.tag == TIFFTAG_IMAGEDESCRIPTION) text = m.text("Comment");
+      // The camera's texts of an Exif block are TIFF tags of their own.
+      const ExifEntry* exif = entry_of(camera, static_cast<std::uint16_t>(t.tag));
+      const std::string from_exif = exif && exif->type == 2 ? exif->value.substr(0, exif->value.find('\0')) : "";
       if (text) TIFFSetField(tiff, t.tag, text->c_str());
+      else if (!from_exif.empty()) TIFFSetField(tiff, t.tag, from_exif.c_str());
+    }
+  }
+
+  // Writes every page's Exif and GPS directories after the file libtiff wrote, and points
+  // the page's entries at them. Pixel dimensions are left out: they were the input's.
+  void append_exif() {
+    const int fd = file_.fd();
+    unsigned char head[16];
+    if (read_at(fd, head, sizeof head, 0) != static_cast<long long>(sizeof head)) throw failed();
+    const bool big = head[2] == 43;
+    const std::size_t count_bytes = big ? 8 : 2, entry_bytes = big ? 20 : 12, field = big ? 8 : 4;
+    const auto number = [](const unsigned char* p, std::size_t n) {
+      std::uint64_t v = 0;
+      for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t(p[i]) << (8 * i);
+      return v;
+    };
+    std::uint64_t directory = number(head + (big ? 8 : 4), field);
+    for (const ExifIfd& exif : exif_) {
+      unsigned char count[8] = {};
+      if (directory == 0 || read_at(fd, count, count_bytes, static_cast<off_t>(directory)) != static_cast<long long>(count_bytes))
+        throw failed();
+      const std::uint64_t n = number(count, count_bytes);
+      std::vector<unsigned char> entries(static_cast<std::size_t>(n) * entry_bytes + field);
+      if (read_at(fd, entries.data(), entries.size(), static_cast<off_t>(directory + count_bytes)) !=
+          static_cast<long long>(entries.size()))
+        throw failed();
+      for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char* e = entries.data() + i * entry_bytes;
+        const std::uint16_t tag = static_cast<std::uint16_t>(number(e, 2));
+        if (tag != exif_ifd_tag && tag != gps_ifd_tag) continue;
+        auto child = exif.children.find(tag);
+        if (child == exif.children.end()) continue;
+        const long long end = file_size(fd);
+        const std::uint64_t at = static_cast<std::uint64_t>(end + (end % 2));
+        // Pixel dimensions were the input's; the components' order describes JPEG data.
+        const std::string bytes = ifd_bytes(without_tags(child->second, {0xa002, 0xa003, 0x9101}), at, big);
+        unsigned char pointer[8] = {};
+        for (std::size_t b = 0; b < field; ++b) pointer[b] = static_cast<unsigned char>(at >> (8 * b));
+        int error = write_at(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
+        if (error == 0)
+          error = write_at(fd, pointer, field, static_cast<off_t>(directory + count_bytes + i * entry_bytes + (big ? 12 : 8)));
+        if (error != 0) throw write_error(output_, std::strerror(error));
+      }
+      directory = number(entries.data() + n * entry_bytes, field);
     }
   }
 
@@ -131,6 +191,7 @@ class TiffWriter final : public PictureWriter {
   bool started_ = false;
   std::size_t page_ = 0;
   std::vector<unsigned char> row_;
+  std::vector<ExifIfd> exif_;  // each page's Exif, to append
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // TIFF files written with libtiff, row by row: every page with its own size, channels and
-// depth; alpha marked as alpha and other extra channels as unspecified; the compression of a
+// sample type; alpha marked as alpha (associated where the input's was) and other extra
+// channels as unspecified; the compression of a
 // TIFF input kept where it loses nothing; metadata as TIFF tags.
 #include <memory>
 #include <string>

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "files/exif.h"
+
 namespace kelvane {
 
 namespace {
@@ -28,23 +30,16 @@ void set_blob(VipsImage* image, const char* name, const std::string& bytes) {
   if (!bytes.empty()) vips_image_set_blob_copy(image, name, bytes.data(), bytes.size());
 }
 
-// PNG texts: "png-comment-N-KEY".
-void* add_png_text(VipsImage* image, const char* name, GValue*, void* a) {
-  const char prefix[] = "png-comment-";
-  if (std::strncmp(name, prefix, sizeof prefix - 1) != 0) return nullptr;
-  const char* key = std::strchr(name + sizeof prefix - 1, '-');
-  if (key) static_cast<Metadata*>(a)->texts.emplace_back(key + 1, text(image, name));
-  return nullptr;
-}
-
 }  // namespace
 
 Metadata metadata_of(VipsImage* image) {
   Metadata metadata;
   metadata.icc_profile = blob(image, VIPS_META_ICC_NAME);
-  metadata.exif = blob(image, VIPS_META_EXIF_NAME);
-  if (metadata.exif.compare(0, exif_header_size, exif_header, exif_header_size) == 0)
-    metadata.exif.erase(0, exif_header_size);
+  std::string exif = blob(image, VIPS_META_EXIF_NAME);
+  if (exif.compare(0, exif_header_size, exif_header, exif_header_size) == 0) exif.erase(0, exif_header_size);
+  // Read and written again: the thumbnail (IFD1) and the pixel dimensions were the input's.
+  const ExifIfd ifd0 = parse_exif(exif);
+  if (!ifd0.entries.empty() || !ifd0.children.empty()) metadata.exif = exif_block(without_tags(ifd0, {0xa002, 0xa003}));
   metadata.xmp = blob(image, VIPS_META_XMP_NAME);
   metadata.iptc = blob(image, VIPS_META_IPTC_NAME);
   int orientation = 1;
@@ -59,7 +54,6 @@ Metadata metadata_of(VipsImage* image) {
     metadata.y_resolution = image->Yres * per_unit;
     metadata.resolution_unit = unit == "in" ? ResolutionUnit::inch : ResolutionUnit::centimetre;
   }
-  vips_image_map(image, add_png_text, &metadata);
   const std::string gif_comment = text(image, "gif-comment");
   if (!gif_comment.empty()) metadata.texts.emplace_back("Comment", gif_comment);
   return metadata;
@@ -77,9 +71,6 @@ void set_metadata(VipsImage* image, const Metadata& metadata) {
     image->Yres = metadata.y_resolution / per_unit;
     vips_image_set_string(image, VIPS_META_RESOLUTION_UNIT, metadata.resolution_unit == ResolutionUnit::inch ? "in" : "cm");
   }
-  for (std::size_t i = 0; i < metadata.texts.size(); ++i)
-    vips_image_set_string(image, ("png-comment-" + std::to_string(i) + "-" + metadata.texts[i].first).c_str(),
-                          metadata.texts[i].second.c_str());
 }
 
 }  // namespace kelvane

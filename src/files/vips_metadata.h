@@ -10,7 +10,7 @@ namespace kelvane {
 Metadata metadata_of(VipsImage* image);
 
 // Sets the fields that libvips's savers write: colour profile, Exif (libvips brings its
-// orientation and resolution up to date), XMP, IPTC, orientation, resolution and PNG texts.
+// orientation and resolution up to date), XMP, IPTC, orientation and resolution.
 void set_metadata(VipsImage* image, const Metadata& metadata);
 
 }  // namespace kelvane

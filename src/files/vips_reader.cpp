@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <vips/vips.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -101,6 +102,42 @@ bool bmp_gray_palette(int fd) {
   return true;
 }
 
+// Whether a WebP file holds a lossless picture (a VP8L chunk rather than VP8).
+bool webp_lossless(int fd) {
+  unsigned char chunk[8];
+  for (off_t at = 12; at < (off_t(1) << 20);) {
+    if (::pread(fd, chunk, 8, at) != 8) return false;
+    if (std::memcmp(chunk, "VP8L", 4) == 0) return true;
+    if (std::memcmp(chunk, "VP8 ", 4) == 0) return false;
+    const std::uint32_t size = chunk[4] | chunk[5] << 8 | chunk[6] << 16 | std::uint32_t(chunk[7]) << 24;
+    at += 8 + static_cast<off_t>(size) + (size & 1);
+  }
+  return false;
+}
+
+// Resolution from a PNG's pHYs: pixels per metre are given per inch where that is a whole
+// number of dots (11811 per metre is 300 dpi), per centimetre otherwise.
+void png_resolution(const PngFacts& png, Metadata& metadata) {
+  metadata.x_resolution = metadata.y_resolution = 0;
+  metadata.resolution_unit = ResolutionUnit::none;
+  if (!png.physical || png.x_per_unit == 0 || png.y_per_unit == 0) return;
+  if (png.unit != 1) {
+    metadata.x_resolution = png.x_per_unit;
+    metadata.y_resolution = png.y_per_unit;
+    return;
+  }
+  const double x = png.x_per_unit * 0.0254, y = png.y_per_unit * 0.0254;
+  if (std::fabs(x - std::round(x)) < 0.01 && std::fabs(y - std::round(y)) < 0.01) {
+    metadata.x_resolution = std::round(x);
+    metadata.y_resolution = std::round(y);
+    metadata.resolution_unit = ResolutionUnit::inch;
+  } else {
+    metadata.x_resolution = png.x_per_unit / 100.0;
+    metadata.y_resolution = png.y_per_unit / 100.0;
+    metadata.resolution_unit = ResolutionUnit::centimetre;
+  }
+}
+
 class VipsReader final : public PictureReader {
  public:
   VipsReader(const std::string& path, int fd, const VipsLoader& loader, unsigned long long memory_limit)
@@ -108,8 +145,8 @@ class VipsReader final : public PictureReader {
     const std::string op = loader.operation;
     // Checks of our own before the decoder trusts the file.
     bool whole = false;
-    if (op == "pngload_source") whole = check_png_chunks(fd_, path);
-    if (op == "jpegload_source") whole = jpeg_progressive(fd_);
+    if (op == "pngload_source") whole = (png_ = check_png_chunks(fd_, path)).interlaced;
+    if (op == "jpegload_source") whole = (jpeg_ = jpeg_facts(fd_)).progressive;
     if (op == "webpload_source") check_webp_header(fd_, path, memory_limit);
     if (op == "magickload") {
       check_bmp_header(fd_, path);
@@ -229,6 +266,21 @@ class VipsReader final : public PictureReader {
         image->Type == VIPS_INTERPRETATION_LABQ)
       throw read_error(path_, "its colours are in the CIELAB colour model, which kelvane cannot take as gray or RGB");
     Metadata metadata = metadata_of(image);
+    const std::string op = loader_.operation;
+    if (op == "pngload_source") {
+      // Read from the file: libvips gives texts without their encoding, and not the rest.
+      metadata.texts = png_.texts;
+      metadata.png_colour_chunks = png_.colour_chunks;
+      png_resolution(png_, metadata);
+    }
+    if (op == "jpegload_source") {
+      for (const std::string& comment : jpeg_.comments) metadata.texts.emplace_back("Comment", comment);
+      const char* subsampling = nullptr;
+      if (vips_image_get_typeof(image, "jpeg-chroma-subsample") &&
+          vips_image_get_string(image, "jpeg-chroma-subsample", &subsampling) == 0 && subsampling)
+        info.encoding = subsampling;
+    }
+    if (op == "webpload_source") info.encoding = webp_lossless(fd_) ? "lossless" : "lossy";
     const std::unique_ptr<CmykToRgb> cmyk = cmyk_converter(image);
     if (cmyk) {
       layout.channels -= 1;
@@ -240,10 +292,9 @@ class VipsReader final : public PictureReader {
     layout.coding.assign(layout.channels, SampleCoding{});
     if (is_floating(layout.sample)) {
       for (auto& c : layout.coding) c.unit = 1.0;
-    } else if (layout.sample == SampleType::i8 || layout.sample == SampleType::i16 || layout.sample == SampleType::i32) {
-      // Signed samples: the largest positive code is 1.0.
-      layout.bits -= 1;
-      for (auto& c : layout.coding) c.unit = unit_of_bits(layout.bits);
+    } else if (is_signed(layout.sample)) {
+      // Signed codes from -2^(b-1) up: offset onto 0 .. 2^b - 1.
+      for (auto& c : layout.coding) c = SampleCoding{unit_of_bits(layout.bits), unit_of_bits(layout.bits - 1) + 1.0, 0.0};
     } else {
       unsigned bits[3] = {layout.bits, layout.bits, layout.bits};
       if (std::strcmp(loader_.operation, "magickload") == 0 && layout.sample == SampleType::u8) bmp16_bits(fd_, bits);
@@ -266,6 +317,8 @@ class VipsReader final : public PictureReader {
   int fd_;
   VipsLoader loader_;
   std::string name_;  // the open file, for libvips to open again
+  PngFacts png_;
+  JpegFacts jpeg_;
   bool gray_palette_ = false;
   Ref<VipsImage> open_;
   std::size_t open_page_ = 0;

@@ -14,7 +14,9 @@
 #include "files/atomic_file.h"
 #include "files/descriptor_io.h"
 #include "files/file_error.h"
+#include "files/inserting_output.h"
 #include "files/metadata.h"
+#include "files/png_chunks.h"
 #include "files/vips_metadata.h"
 #include "files/vips_runtime.h"
 #include "image/samples.h"
@@ -46,10 +48,10 @@ class VipsWriter final : public PictureWriter {
  public:
   VipsWriter(const std::string& output, const OutputFormat& format, const PagePlan& plan, const PageInfo& input,
              const EncodingChoices& choices)
-      : output_(output), format_(format), plan_(plan), choices_(choices), file_(output),
+      : path_(output), format_(format), plan_(plan), choices_(choices),
+        metadata_(input.metadata ? *input.metadata : Metadata()), encoding_(input.encoding), file_(output),
         row_bytes_(plan.width * plan.store.channels.size() * sample_bytes(plan.store.sample)),
         capacity_(std::max<std::size_t>(64, (std::size_t(4) << 20) / std::max<std::size_t>(1, row_bytes_))) {
-    if (input.metadata) metadata_ = *input.metadata;
     start_vips();
   }
 
@@ -102,6 +104,7 @@ class VipsWriter final : public PictureWriter {
     g_signal_connect(target, "write", G_CALLBACK(write_bytes), this);
     if (result == 0) result = run_saver(image, VIPS_TARGET(target));
     if (result == 0 && vips_target_end(VIPS_TARGET(target)) != 0) result = -1;
+    output_.finish();
     g_object_unref(target);
     g_object_unref(image);
     if (result != 0) {
@@ -118,13 +121,48 @@ class VipsWriter final : public PictureWriter {
       case Encoder::png:
         return vips_pngsave_target(image, target, "compression", choices_.png_compression, "filter",
                                    VIPS_FOREIGN_PNG_FILTER_ALL, nullptr);
-      case Encoder::jpeg: return vips_jpegsave_target(image, target, "Q", choices_.jpeg_quality, nullptr);
-      case Encoder::webp: return vips_webpsave_target(image, target, "Q", choices_.jpeg_quality, nullptr);
+      case Encoder::jpeg: {
+        // A JPEG input's chroma subsampling is kept (the encoder subsamples as 4:2:0 or not at
+        // all); otherwise the encoder's choice: none at quality 90 and above.
+        const std::string& s = !choices_.jpeg_subsampling.empty() ? choices_.jpeg_subsampling : encoding_;
+        const VipsForeignSubsample mode = s == "4:4:4"                                 ? VIPS_FOREIGN_SUBSAMPLE_OFF
+                                          : s.size() == 5 && s.compare(0, 2, "4:") == 0 ? VIPS_FOREIGN_SUBSAMPLE_ON
+                                                                                        : VIPS_FOREIGN_SUBSAMPLE_AUTO;
+        return vips_jpegsave_target(image, target, "Q", choices_.jpeg_quality, "subsample_mode", mode, nullptr);
+      }
+      case Encoder::webp: {
+        const std::string& kind = !choices_.webp.empty() ? choices_.webp : encoding_;
+        if (kind == "lossless") return vips_webpsave_target(image, target, "lossless", TRUE, nullptr);
+        return vips_webpsave_target(image, target, "Q", choices_.jpeg_quality, nullptr);
+      }
       case Encoder::heif: return vips_heifsave_target(image, target, "Q", choices_.jpeg_quality, nullptr);
       case Encoder::jpeg2000: return vips_jp2ksave_target(image, target, "lossless", TRUE, nullptr);
       case Encoder::radiance: return vips_radsave_target(image, target, nullptr);
       default: return -1;
     }
+  }
+
+  // What the encoder does not write itself: a PNG's texts, with their encoding, and its
+  // colour-space chunks; a JPEG's comments (from a comment, or else a description).
+  static std::string inserted(const OutputFormat& format, const Metadata& m) {
+    std::string bytes;
+    if (format.encoder == Encoder::png) {
+      for (const auto& text : m.texts) bytes += png_text_chunk(text.first, text.second);
+      bytes += m.png_colour_chunks;
+    }
+    if (format.encoder == Encoder::jpeg) {
+      for (const auto& text : m.texts)
+        if (text.first == "Comment") bytes += jpeg_comment_segment(text.second);
+      if (bytes.empty())
+        if (const std::string* description = m.text("Description")) bytes = jpeg_comment_segment(*description);
+    }
+    return bytes;
+  }
+
+  static InsertingOutput::Format inserting_format(const OutputFormat& format) {
+    return format.encoder == Encoder::png    ? InsertingOutput::Format::png
+           : format.encoder == Encoder::jpeg ? InsertingOutput::Format::jpeg
+                                             : InsertingOutput::Format::other;
   }
 
   // The saver asks for rows [top, top + height): they are waited for, copied and let go.
@@ -159,23 +197,24 @@ class VipsWriter final : public PictureWriter {
 
   static gint64 write_bytes(VipsTargetCustom*, const void* bytes, gint64 size, void* a) {
     VipsWriter& w = *static_cast<VipsWriter*>(a);
-    w.bytes_.append(bytes, static_cast<std::size_t>(size));
-    return w.bytes_.error() ? -1 : size;
+    w.output_.write(bytes, static_cast<std::size_t>(size));
+    return w.output_.bytes().error() ? -1 : size;
   }
 
   FileError failure() const {
-    if (bytes_.error()) return write_error(output_, std::strerror(bytes_.error()));
-    if (short_of_memory_) return write_error(output_, "not enough memory to encode it");
-    return write_error(output_, std::string("the ") + format_.name + " encoder failed");
+    if (output_.bytes().error()) return write_error(path_, std::strerror(output_.bytes().error()));
+    if (short_of_memory_) return write_error(path_, "not enough memory to encode it");
+    return write_error(path_, std::string("the ") + format_.name + " encoder failed");
   }
 
-  std::string output_;
+  std::string path_;
   const OutputFormat& format_;
   PagePlan plan_;
   EncodingChoices choices_;
   Metadata metadata_;
+  std::string encoding_;  // the input's, for an output of its format
   AtomicFile file_;
-  OutputBytes bytes_{file_.fd(), output_};
+  InsertingOutput output_{file_.fd(), path_, inserting_format(format_), inserted(format_, metadata_)};
   std::size_t row_bytes_;
   std::size_t capacity_;  // rows held before the pushing side waits
 

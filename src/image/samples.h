@@ -1,6 +1,7 @@
 #pragma once
 // Converting between stored samples and the values the algorithms work on.
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "image/page_layout.h"
@@ -13,6 +14,11 @@ inline double saved_sample(double v, double unit) {
   const double scaled = v * unit;
   return scaled > unit ? unit : (scaled > 0.0 ? scaled : 0.0);
 }
+
+// A half-precision float's value (exact), and the half nearest to a double (ties to even;
+// beyond the largest half, infinity).
+double from_half(std::uint16_t half);
+std::uint16_t to_half(double v);
 
 // One row of interleaved samples into planar values: value channel c of pixel x goes to
 // out[c * channel_stride + x]. The value channels are the colour channels in their order,
@@ -29,14 +35,22 @@ std::size_t stored_channel(const PageLayout& layout, std::size_t value);
 void channel_values(const void* row, const PageLayout& layout, std::size_t value, double* out);
 
 // A table of the value of every code of a channel whose samples are 8- or 16-bit integers
-// (256 or 65536 entries), or empty for other sample types.
+// (256 or 65536 entries), or empty for other sample types and for colours stored multiplied
+// by alpha (whose values depend on the alpha beside them).
 std::vector<double> code_values(const PageLayout& layout, std::size_t value);
+
+// How many of `count` samples of floating-point type are NaN or infinite (0 for integers).
+std::size_t count_not_finite(const void* samples, SampleType type, std::size_t count);
 
 // How values are stored in an output: the channels written, in order, and their sample type.
 struct SampleStore {
   std::vector<std::size_t> channels;  // channels of the values, in the order they are written
   SampleType sample = SampleType::u8;
-  double unit = 255.0;  // largest integer code; unused for floating-point samples
+  double unit = 255.0;  // largest integer code (of the unsigned range); unused for floats
+  // Signed samples: 2^(b-1), taken from the unsigned code (the code of value 0 is -2^(b-1)).
+  double offset = 0.0;
+  // Colours written multiplied by the alpha at this position of `channels`, or -1.
+  int premultiplied_by = -1;
 };
 
 // One row of planar values (channel c of pixel x at in[c * channel_stride + x]) into

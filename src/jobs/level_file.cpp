@@ -4,6 +4,7 @@
 
 #include "files/file_error.h"
 #include "files/memory_budget.h"
+#include "files/turned_reader.h"
 #include "image/samples.h"
 
 namespace kelvane {
@@ -33,13 +34,7 @@ class PageSource final : public RowSource {
 
  private:
   std::size_t not_finite(const void* rows, std::size_t count) const {
-    const std::size_t n = count * info_.layout.width * info_.layout.channels;
-    std::size_t bad = 0;
-    if (info_.layout.sample == SampleType::f32)
-      for (std::size_t i = 0; i < n; ++i) bad += !std::isfinite(static_cast<const float*>(rows)[i]);
-    else
-      for (std::size_t i = 0; i < n; ++i) bad += !std::isfinite(static_cast<const double*>(rows)[i]);
-    return bad;
+    return count_not_finite(rows, info_.layout.sample, count * info_.layout.width * info_.layout.channels);
   }
 
   PictureReader& input_;
@@ -61,8 +56,13 @@ class PageSink final : public RowSink {
 
 }  // namespace
 
-LevelingReport level_file(PictureReader& input, const std::string& output, const Leveling& leveling,
+LevelingReport level_file(PictureReader& file, const std::string& output, const Leveling& leveling,
                           const EncodingChoices& choices, const StreamSettings& settings) {
+  const OutputFormat& format = output_format(output);
+  // A picture shown turned is turned where the output cannot say how to show it.
+  std::unique_ptr<PictureReader> shown;
+  if (!format.orientation && shown_turned(file)) shown = turned(file);
+  PictureReader& input = shown ? *shown : file;
   const std::vector<PageInfo>& pages = input.pages();
   const auto check = [&](bool whole_output) {
     for (const PageInfo& page : pages) {
@@ -74,7 +74,6 @@ LevelingReport level_file(PictureReader& input, const std::string& output, const
     }
   };
   check(false);
-  const OutputFormat& format = output_format(output);
   const std::vector<PagePlan> plans = plan_output(format, output, pages);
   // The image library's own formats are written whole, as doubles.
   if (holds_whole_pages(format)) check(true);

@@ -11,7 +11,9 @@
 namespace kelvane {
 
 // Checks the memory every page's stream needs, plans the output, then levels every page of
-// the input into it. Throws FileError; a failure leaves an existing output untouched.
+// the input into it. A picture shown turned (its orientation tag) is turned first where the
+// output's format holds no such tag. Throws FileError; a failure leaves an existing output
+// untouched.
 LevelingReport level_file(PictureReader& input, const std::string& output, const Leveling& leveling,
                           const EncodingChoices& choices, const StreamSettings& settings);
 

@@ -49,13 +49,26 @@ const std::vector<OptionRule> option_rules = {
      "The factor, target deviation / local deviation (std) or target soft range / local soft range "
      "(minmax, range), becomes G where it is larger; see Gain above. Default: no limit",
      [](CommandLine& o, const char* v) { return number_at_least(v, 1.0, o.max_gain); }},
-    {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs, 1 to 100 (default 100)",
+    {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs (and of lossy WebP and HEIF ones), 1 to 100 (default 100)",
      [](CommandLine& o, const char* v) { return whole_number(v, 1, 100, o.options.jpeg_quality); }},
     {"--png-compression", nullptr, "N", "2",
      "zlib level of PNG outputs, 0 (none) to 9 (smallest). Default 2: on the sample photographs its files "
      "are 3 to 11% larger than level 6's (libpng's default), written in a quarter of the time on a "
      "24-megapixel photograph; level 1 is no faster, level 3 takes half as long again for 1 to 6% less",
      [](CommandLine& o, const char* v) { return whole_number(v, 0, 9, o.options.png_compression); }},
+    {"--jpeg-subsampling", nullptr, "S", "4:2:0",
+     "chroma subsampling of JPEG outputs: 4:4:4 (none) or 4:2:0. Default: a JPEG input's own (4:2:2 and the "
+     "like become 4:2:0), else none at quality 90 and above and 4:2:0 below",
+     [](CommandLine& o, const char* v) {
+       o.options.jpeg_subsampling = v;
+       return one_of(v, {"4:4:4", "4:2:0"});
+     }},
+    {"--webp", nullptr, "KIND", "lossless",
+     "WebP outputs lossless or lossy (at --jpeg-quality). Default: a WebP input's own kind, else lossy",
+     [](CommandLine& o, const char* v) {
+       o.options.webp = v;
+       return one_of(v, {"lossless", "lossy"});
+     }},
     {"--tiff-compression", nullptr, "NAME", "zip",
      "compression of TIFF outputs: none, lzw, zip or packbits (default: the input TIFF's own "
      "lossless compression, none for other inputs)",
