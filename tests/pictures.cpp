@@ -116,28 +116,43 @@ void write_exr(const std::string& path, const std::vector<TestPage>& pages) {
   for (std::size_t p = 0; p < pages.size(); ++p) {
     const TestPage& page = pages[p];
     Imf::Header header(int(page.width), int(page.height));
+    const Metadata& m = page.metadata;
+    if (m.has_windows) {
+      header.dataWindow() = Imath::Box2i({m.data_window[0], m.data_window[1]}, {m.data_window[2], m.data_window[3]});
+      header.displayWindow() = Imath::Box2i({m.display_window[0], m.display_window[1]}, {m.display_window[2], m.display_window[3]});
+    }
     header.setType(Imf::SCANLINEIMAGE);
     header.setName("part" + std::to_string(p));
     const unsigned colours = page.channels - (page.alpha ? 1 : 0);
     std::vector<std::string> n = colours == 3 ? std::vector<std::string>{"R", "G", "B"} : std::vector<std::string>{"Y"};
     if (page.alpha) n.push_back("A");
-    for (const std::string& name : n) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+    const Imf::PixelType type = page.sample == SampleType::f16 ? Imf::HALF : Imf::FLOAT;
+    for (const std::string& name : n) header.channels().insert(name, Imf::Channel(type));
     headers.push_back(header);
     names.push_back(n);
   }
   Imf::MultiPartOutputFile out(path.c_str(), headers.data(), int(headers.size()));
   for (std::size_t p = 0; p < pages.size(); ++p) {
     const TestPage& page = pages[p];
-    // 8-bit samples become floats of code / 255.
-    std::vector<float> floats(page.samples.size());
-    for (std::size_t i = 0; i < floats.size(); ++i) floats[i] = float(page.samples[i]) / 255.0f;
-    if (page.sample == SampleType::f32) std::memcpy(floats.data(), page.samples.data(), page.samples.size());
-    else ASSERT_EQ(SampleType::u8, page.sample) << path;
+    // Half and full floats as they are; 8-bit samples become floats of code / 255.
+    const std::size_t bytes = page.sample == SampleType::f16 ? 2 : 4;
+    std::vector<unsigned char> samples(page.samples);
+    if (page.sample == SampleType::u8) {
+      samples.resize(page.samples.size() * 4);
+      for (std::size_t i = 0; i < page.samples.size(); ++i) {
+        const float v = float(page.samples[i]) / 255.0f;
+        std::memcpy(&samples[4 * i], &v, 4);
+      }
+    } else {
+      ASSERT_TRUE(page.sample == SampleType::f32 || page.sample == SampleType::f16) << path;
+    }
     Imf::OutputPart part(out, int(p));
     Imf::FrameBuffer frame;
-    char* base = reinterpret_cast<char*>(floats.data());
-    for (std::size_t c = 0; c < names[p].size(); ++c)
-      frame.insert(names[p][c], Imf::Slice(Imf::FLOAT, base + 4 * c, 4 * page.channels, 4 * page.channels * page.width));
+    const Imath::Box2i window = headers[p].dataWindow();
+    const std::size_t pixel = bytes * page.channels, row = pixel * page.width;
+    char* base = reinterpret_cast<char*>(samples.data()) - (window.min.x * std::ptrdiff_t(pixel) + window.min.y * std::ptrdiff_t(row));
+    const Imf::PixelType type = bytes == 2 ? Imf::HALF : Imf::FLOAT;
+    for (std::size_t c = 0; c < names[p].size(); ++c) frame.insert(names[p][c], Imf::Slice(type, base + bytes * c, pixel, row));
     part.setFrameBuffer(frame);
     part.writePixels(int(page.height));
   }

@@ -189,6 +189,16 @@ TEST_F(Cli, OutputMayNameTheInput) {
   EXPECT_EQ(2u, dir.entries().size());  // in.pgm and in.ppm, nothing left behind
 }
 
+TEST_F(Cli, AReplacedOutputKeepsItsPermissions) {
+  write_file(out(), "old");
+  ASSERT_EQ(0, ::chmod(out().c_str(), 0640));
+  ASSERT_EQ(0, run_tool({"mean", gray_in(), out(), "5"}).status);
+  struct stat info;
+  ASSERT_EQ(0, ::stat(out().c_str(), &info));
+  EXPECT_EQ(0640u, info.st_mode & 07777);
+  EXPECT_EQ(0u, read_file(out()).find("P5\n"));
+}
+
 TEST_F(Cli, InputAndOutputTroubleIsAnErrorAndKeepsOldFiles) {
   write_file(dir / "text.png", "this is not a picture\n");
   write_file(out(), "old output");

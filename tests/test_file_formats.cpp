@@ -121,7 +121,7 @@ TEST_F(Files, EveryOutputExtensionGetsItsDepth) {
   const SampleType u8 = SampleType::u8, u16 = SampleType::u16, f = SampleType::f32;
   const Expected table[] = {{"png", u8, u16, u16}, {"pgm", u8, u16, u16}, {"ppm", u8, u16, u16}, {"pnm", u8, u16, u16},
                             {"tif", u8, u16, f},   {"tiff", u8, u16, f},  {"jpg", u8, u8, u8},   {"jpeg", u8, u8, u8},
-                            {"bmp", u8, u8, u8},   {"pfm", f, f, f},      {"exr", f, f, f},      {"fits", f, f, f}};
+                            {"bmp", u8, u8, u8},   {"pfm", f, f, f},      {"exr", f, f, f},      {"fits", u8, u16, f}};
   const std::vector<double> values = {0.0, 0.2, 0.4, 0.6, 0.8, 1.0, 0.1, 0.3, 0.5, 0.7, 0.9, 0.95};
   for (const Expected& e : table) {
     const std::pair<PageLayout, SampleType> inputs[] = {{integer_layout(4, 3, 1, SampleType::u8, 8), e.from8},

@@ -107,6 +107,42 @@ TEST_F(HostileFiles, WrongOrLyingHeaders) {
   expect_refused(dir / "big.cimg", "budget", {"KELVANE_MEMORY_LIMIT_MB=256"}, "MiB available");
 }
 
+TEST_F(HostileFiles, DataMissingFromTheVeryEndIsTruncation) {
+  // The file ends exactly where a row, a strip or a chunk should begin.
+  write_file(dir / "rows.pgm", "P5\n4 3\n255\n" + std::string(8, 'x'));
+  TiffPage strip;
+  strip.width = 4;
+  strip.height = 3;
+  strip.data = std::string(12, 'x');
+  const std::string tiff = tiff_bytes({strip});
+  write_file(dir / "strip.tif", tiff.substr(0, tiff.size() - 12));  // the pixel data follows the directory
+  write_file(dir / "chunks.png", png_header(4, 3));
+  for (const char* name : {"rows.pgm", "strip.tif", "chunks.png"}) expect_refused(dir / name, name);
+}
+
+TEST_F(HostileFiles, ADamagedAncillaryChunkIsAsDamagedAsAnyOther) {
+  // libpng would only warn about a text chunk that fails its checksum, and drop it.
+  write_picture(dir / "fine.png", {test_page(4, 4, 1, std::vector<unsigned char>(16, 9))});
+  const std::string png = read_file(dir / "fine.png");
+  const std::string body = "tEXtComment\0hello";
+  const auto crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size())) ^ 1u;
+  write_file(dir / "text.png", png.substr(0, 33) + be32(13) + body + be32(static_cast<std::uint32_t>(crc)) + png.substr(33));
+  expect_refused(dir / "text.png", "a text chunk's checksum", {}, "fails its checksum");
+}
+
+TEST_F(HostileFiles, HeadersThatDecodersTrustAreCheckedAgainstTheBudgetFirst) {
+  // An OpenEXR and a WebP header announcing pictures whose decoders would hold more than
+  // the budget as they open them; and a PNM header whose size overflows 64-bit arithmetic.
+  const std::string exr = read_file(std::string(KELVANE_FUZZ_REGRESSIONS) + "/exr-header-size-allocated-before-the-budget-check");
+  const std::string webp = read_file(std::string(KELVANE_FUZZ_REGRESSIONS) + "/webp-header-size-allocated-before-the-budget-check");
+  write_file(dir / "huge.exr", exr.substr(1));
+  write_file(dir / "huge.webp", webp.substr(1));
+  for (const char* name : {"huge.exr", "huge.webp"})
+    expect_refused(dir / name, name, {"KELVANE_MEMORY_LIMIT_MB=256"}, "more than the 256 MiB available");
+  write_file(dir / "overflow.ppm", "P6 2147483647 2147483647 65535\n" + std::string(64, 'x'));
+  expect_refused(dir / "overflow.ppm", "a size beyond 64 bits", {}, "truncated");
+}
+
 TEST_F(HostileFiles, TheBudgetFollowsTheAddressSpaceLimit) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the address sanitizer maps far more than any limit";

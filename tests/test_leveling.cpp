@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "leveling/algorithms.h"
+#include "leveling/window_arg.h"
 #include "stream_support.h"
 #include "support.h"
 
@@ -298,4 +299,17 @@ TEST(WindowShares, PickTheNearestOddPixelCountOfTheShorterSide) {
   leveling.share2 = share("50%");  // 16.5 pixels: 17
   EXPECT_TRUE(same_bits(level_stream(input, capped(operation("range2"), 3, 17, nullptr, leveling.max_gain)),
                         level_stream(input, leveling)));
+}
+
+TEST(WindowNumbers, NegativeNumbersWrapAsUnsigned32BitIntegers) {
+  // atoi's value taken as an unsigned 32-bit integer: -3 is 2^32 - 3.
+  const std::pair<const char*, std::uint32_t> cases[] = {
+      {"31", 31u},        {"+7", 7u},     {"0", 0u},          {"-1", 0xFFFFFFFFu},
+      {"-3", 4294967293u}, {"-2147483648", 0x80000000u}, {"4294967295", 0xFFFFFFFFu},
+      {"99999999999999999999", 0xFFFFFFFFu}};
+  for (const auto& c : cases) {
+    std::uint32_t window = 12345;
+    ASSERT_TRUE(parse_window(c.first, window)) << c.first;
+    EXPECT_EQ(c.second, window) << c.first;
+  }
 }

@@ -83,3 +83,13 @@ TEST(BoxMean, MatchesBruteForceOverClippedWindows) {
     }
   }
 }
+
+TEST(BoxStats, AVarianceRoundedBelowZeroIsAFlatWindow) {
+  // A window of one pixel whose table holds 0.1 and, for its square, 0.01: 0.1 * 0.1 rounds
+  // to 0.010000000000000002, above the mean of the squares. The deviation is 0, never NaN.
+  const double sum[1] = {0.1}, squares[1] = {0.01};
+  double mean[1], deviation[1];
+  box_mean_std_row(WindowRows{sum, nullptr, 1.0}, WindowRows{squares, nullptr, 1.0}, 1, 0, mean, deviation);
+  EXPECT_EQ(0.1, mean[0]);
+  EXPECT_EQ(0.0, deviation[0]);
+}

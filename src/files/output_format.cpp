@@ -135,14 +135,14 @@ std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string&
       plan.store.sample = SampleType::f64;
       plan.store.unit = 255.0;
       plan.bits = 64;
+    } else if (format.keeps_integers && !is_floating(in.sample)) {
+      keep_integer_type(in.sample, plan.store, plan.bits);
     } else if (format.integer_bits == 0 || (format.floats && is_floating(in.sample))) {
       plan.store.sample = in.sample == SampleType::f64 && holds_doubles(format) ? SampleType::f64
                           : in.sample == SampleType::f16 && format.holds_half   ? SampleType::f16
                                                                                 : SampleType::f32;
       plan.store.unit = 1.0;
       plan.bits = static_cast<unsigned>(8 * sample_bytes(plan.store.sample));
-    } else if (format.keeps_integers) {
-      keep_integer_type(in.sample, plan.store, plan.bits);
     } else if (format.integer_bits == 1) {
       plan.store.sample = SampleType::u8;
       plan.store.unit = 255.0;

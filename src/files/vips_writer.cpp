@@ -132,6 +132,7 @@ class VipsWriter final : public PictureWriter {
       }
       case Encoder::webp: {
         const std::string& kind = !choices_.webp.empty() ? choices_.webp : encoding_;
+        // (Lossless but for the colours under full transparency, which the encoder drops.)
         if (kind == "lossless") return vips_webpsave_target(image, target, "lossless", TRUE, nullptr);
         return vips_webpsave_target(image, target, "Q", choices_.jpeg_quality, nullptr);
       }

@@ -70,6 +70,14 @@ std::vector<double> code_table(const PageLayout& layout, std::size_t c) {
 // The value written for colour k of pixel x: multiplied by alpha where the store says so.
 inline double written(const double* v, const double* alpha, std::size_t x) { return alpha ? v[x] * alpha[x] : v[x]; }
 
+// The same for integer codes, which hold no value beyond 1: multiplied, a colour stays
+// within its alpha.
+inline double written_code(const double* v, const double* alpha, std::size_t x) {
+  if (!alpha) return v[x];
+  const double straight = v[x] > 1.0 ? 1.0 : (v[x] > 0.0 ? v[x] : 0.0);
+  return straight * alpha[x];
+}
+
 template <class T>
 void to_integers(const double* in, std::size_t stride, std::size_t width, const SampleStore& store, T* row) {
   const std::size_t n = store.channels.size();
@@ -81,10 +89,10 @@ void to_integers(const double* in, std::size_t stride, std::size_t width, const 
                               : nullptr;
     T* s = row + k;
     if (offset == 0)
-      for (std::size_t x = 0; x < width; ++x, s += n) *s = static_cast<T>(saved_sample(written(v, alpha, x), store.unit));
+      for (std::size_t x = 0; x < width; ++x, s += n) *s = static_cast<T>(saved_sample(written_code(v, alpha, x), store.unit));
     else
       for (std::size_t x = 0; x < width; ++x, s += n)
-        *s = static_cast<T>(static_cast<long long>(saved_sample(written(v, alpha, x), store.unit)) - offset);
+        *s = static_cast<T>(static_cast<long long>(saved_sample(written_code(v, alpha, x), store.unit)) - offset);
   }
 }
 
