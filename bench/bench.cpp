@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "files/output_format.h"
+#include "kelvane/kelvane.h"
 #include "files/picture_writer.h"
 #include "image/thread_pool.h"
 #include "leveling/algorithms.h"
@@ -61,24 +62,18 @@ Picture synthetic_picture(std::size_t width, std::size_t height, std::size_t cha
   return Picture{integer_layout(width, height, channels, SampleType::u8, 8), synthetic_rows(width, 0, height, channels)};
 }
 
-// Seconds to level the picture in memory into a new one, 8-bit samples in and out (the new
-// one's memory is taken inside the time, as a caller would).
+// Seconds to level the picture in memory into a new one through the library's interface, 8-bit
+// samples in and out (the new one's memory is taken inside the time, as a caller would).
 double time_leveling(const Picture& picture, const Algorithm& algorithm, int windows, std::uint32_t w1, std::uint32_t w2) {
   const PageLayout& l = picture.layout;
-  const std::ptrdiff_t pixel = static_cast<std::ptrdiff_t>(l.channels), row = pixel * static_cast<std::ptrdiff_t>(l.width);
   const auto start = Clock::now();
   std::unique_ptr<unsigned char[]> out(new unsigned char[picture.samples.size()]);
-  MemorySource source(l, MemoryPicture{picture.samples.data(), row, pixel, 1});
-  MemorySink sink(l, out.get(), row, pixel, 1);
-  Leveling leveling;
-  leveling.algorithm = &algorithm;
-  leveling.windows = windows;
-  leveling.window1 = w1;
-  leveling.window2 = w2;
-  leveling.method = find_gray_method("y709");
-  StreamSettings settings;
-  settings.threads = default_threads();
-  level_page(leveling, source, sink, settings);
+  const std::string method = algorithm.takes_method ? "y709" : "";
+  const kelvane::Operation operation = windows == 2 ? kelvane::Operation(algorithm.keyword, w1, w2, method)
+                                                    : kelvane::Operation(algorithm.keyword, w1, method);
+  kelvane::level(kelvane::interleaved(const_cast<unsigned char*>(picture.samples.data()), l.width, l.height, l.channels,
+                                      kelvane::Sample::u8),
+                 kelvane::interleaved(out.get(), l.width, l.height, l.channels, kelvane::Sample::u8), operation);
   return seconds_since(start);
 }
 

@@ -19,12 +19,20 @@ std::vector<unsigned char> codes_of(const literal::Img& input, double unit) {
   return bytes;
 }
 
-}  // namespace
+// A sink that takes whole rows only, as a file's writer does.
+class RowsOnly final : public RowSink {
+ public:
+  explicit RowsOnly(RowSink& sink) : sink_(sink) {}
+  void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t stride) override {
+    sink_.write_rows(y, count, values, stride);
+  }
 
-namespace {
+ private:
+  RowSink& sink_;
+};
 
 std::vector<double> run_stream(const literal::Img& input, const Leveling& leveling, const StreamSettings& settings,
-                               LevelingReport* report, SampleType sample) {
+                               LevelingReport* report, SampleType sample, bool rows_only = false) {
   const std::size_t bytes = sample_bytes(sample);
   PageLayout layout = integer_layout(input.w, input.h, input.s, sample, static_cast<unsigned>(8 * bytes));
   if (sample == SampleType::f64)
@@ -40,7 +48,8 @@ std::vector<double> run_stream(const literal::Img& input, const Leveling& leveli
   values_layout.sample = SampleType::f64;
   std::vector<double> out(input.v.size());
   MemorySink sink(values_layout, out.data(), std::ptrdiff_t(input.w) * 8, 8, std::ptrdiff_t(input.w) * 8 * input.h);
-  const LevelingReport done = level_page(leveling, source, sink, settings);
+  RowsOnly rows(sink);
+  const LevelingReport done = level_page(leveling, source, rows_only ? static_cast<RowSink&>(rows) : sink, settings);
   if (report) *report = done;
   return out;
 }
@@ -49,7 +58,7 @@ std::vector<double> run_stream(const literal::Img& input, const Leveling& leveli
 
 std::vector<double> level_stream(const literal::Img& input, const Algorithm& algorithm, int windows, std::uint32_t w1,
                                  std::uint32_t w2, GrayMethod method, unsigned threads, LevelingReport* report,
-                                 SampleType sample, bool trailing_cursors) {
+                                 SampleType sample, Walk walk) {
   Leveling leveling;
   leveling.algorithm = &algorithm;
   leveling.windows = windows;
@@ -58,8 +67,9 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   leveling.method = method;
   StreamSettings settings;
   settings.threads = threads;
-  if (trailing_cursors) settings.window_table_bytes = 0;
-  return run_stream(input, leveling, settings, report, sample);
+  if (walk == Walk::trailing_cursors) settings.window_table_bytes = 0;
+  if (walk == Walk::whole_by_channel || walk == Walk::whole_by_row) settings.whole_page_bytes = 1e18L;
+  return run_stream(input, leveling, settings, report, sample, walk == Walk::whole_by_row);
 }
 
 std::vector<double> level_stream(const literal::Img& input, const Leveling& leveling, unsigned threads) {

@@ -4,15 +4,18 @@
 #include "reference/literal.h"
 #include "stream/level_page.h"
 
+// How the page is walked: the stream keeping a window's height of table rows where they
+// fit, the stream with cursors trailing the windows (as for windows too tall to keep), or the
+// page held whole, leveled a channel at a time into a sink that takes channels or row by row.
+enum class Walk { kept_rows, trailing_cursors, whole_by_channel, whole_by_row };
+
 // Levels a copy of the picture (values as they are, planar doubles) with the operation. With
 // `sample` u8 or u16 the picture goes in as the codes of its values (each value must be
-// code / 255 or code / 65535), as from a file. `trailing_cursors` builds the rows above the
-// windows with cursors of their own, as for windows too tall to keep.
+// code / 255 or code / 65535), as from a file.
 std::vector<double> level_stream(const literal::Img& input, const kelvane::Algorithm& algorithm, int windows,
                                  std::uint32_t w1, std::uint32_t w2, kelvane::GrayMethod method, unsigned threads = 2,
                                  kelvane::LevelingReport* report = nullptr,
-                                 kelvane::SampleType sample = kelvane::SampleType::f64,
-                                 bool trailing_cursors = false);
+                                 kelvane::SampleType sample = kelvane::SampleType::f64, Walk walk = Walk::kept_rows);
 
 // The same for a leveling of every setting (a gain cap, windows as shares).
 std::vector<double> level_stream(const literal::Img& input, const kelvane::Leveling& leveling, unsigned threads = 2);

@@ -5,6 +5,7 @@
 #include "files/file_error.h"
 #include "files/memory_budget.h"
 #include "files/turned_reader.h"
+#include "stream/memory_rows.h"
 #include "image/samples.h"
 
 namespace kelvane {
@@ -54,6 +55,12 @@ class PageSink final : public RowSink {
   std::size_t page_;
 };
 
+// Whether a page's samples are decoded once and held: where they take at most the settings'
+// bytes for pages held whole.
+bool held(const PageLayout& layout, const StreamSettings& settings) {
+  return static_cast<long double>(layout.row_bytes()) * layout.height <= settings.whole_page_bytes;
+}
+
 }  // namespace
 
 LevelingReport level_file(PictureReader& file, const std::string& output, const Leveling& leveling,
@@ -68,8 +75,12 @@ LevelingReport level_file(PictureReader& file, const std::string& output, const 
     for (const PageInfo& page : pages) {
       const PageLayout& layout = page.layout;
       const long double output_bytes = whole_output ? static_cast<long double>(layout.pixel_count()) * layout.channels * 8 : 0;
-      check_memory(input.path(), layout.width, layout.height,
-                   stream_bytes(leveling, layout, page.chunk_rows, settings) + page.decoder_bytes + output_bytes,
+      // A page whose samples are held is walked in memory, with no ring of rows.
+      const long double leveling_bytes =
+          held(layout, settings) ? static_cast<long double>(layout.row_bytes()) * layout.height +
+                                       stream_bytes(leveling, layout, page.chunk_rows, settings)
+                                 : stream_bytes(leveling, layout, page.chunk_rows, settings);
+      check_memory(input.path(), layout.width, layout.height, leveling_bytes + page.decoder_bytes + output_bytes,
                    settings.memory_limit);
     }
   };
@@ -84,7 +95,10 @@ LevelingReport level_file(PictureReader& file, const std::string& output, const 
   long double pixels = 0, before = 0;
   for (const PageInfo& page : pages) pixels += static_cast<long double>(page.layout.pixel_count());
   for (std::size_t p = 0; p < pages.size(); ++p) {
-    PageSource source(input, p);
+    PageSource file_rows(input, p);
+    // A page whose samples fit is decoded once and walked in memory.
+    HeldSource held_rows(file_rows);
+    RowSource& source = held(pages[p].layout, settings) ? static_cast<RowSource&>(held_rows) : file_rows;
     PageSink sink(*writer, p);
     StreamSettings page_settings = settings;
     const long double share = static_cast<long double>(pages[p].layout.pixel_count()) / pixels;

@@ -8,10 +8,15 @@ namespace kelvane {
 
 InputRing::InputRing(RowSource& source, std::size_t capacity)
     : source_(source), capacity_(std::max<std::size_t>(1, capacity)), row_bytes_(source.layout().row_bytes()),
-      chunk_(std::max<std::size_t>(1, source.chunk_rows())), height_(source.layout().height),
-      rows_(capacity_ * row_bytes_), staging_(chunk_ * row_bytes_) {}
+      chunk_(std::max<std::size_t>(1, source.chunk_rows())), height_(source.layout().height) {
+  held_ = source.held_rows(held_stride_);
+  if (held_) return;
+  rows_.resize(capacity_ * row_bytes_);
+  staging_.resize(chunk_ * row_bytes_);
+}
 
 void InputRing::fill(long long keep_from, long long last) {
+  if (held_) return;
   last = std::min<long long>(last, static_cast<long long>(height_) - 1);
   while (next_ <= last) {
     // A whole run of rows from a multiple of the run's length, as the source prefers.

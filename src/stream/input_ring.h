@@ -1,6 +1,7 @@
 #pragma once
 // The rows of a page in its own samples, read from the source in order and kept in a ring
-// while the cursors and the leveling need them.
+// while the cursors and the leveling need them; or, where the source holds every row in
+// memory, read where they are.
 #include <cstddef>
 #include <vector>
 
@@ -18,11 +19,15 @@ class InputRing {
   void fill(long long keep_from, long long last);
 
   const unsigned char* row(long long t) const {
+    if (held_) return held_ + t * held_stride_;
     return rows_.data() + static_cast<std::size_t>(t % capacity_) * row_bytes_;
   }
 
  private:
   RowSource& source_;
+  // Rows the source holds in memory already are read where they are.
+  const unsigned char* held_ = nullptr;
+  std::ptrdiff_t held_stride_ = 0;
   std::size_t capacity_, row_bytes_, chunk_, height_;
   std::vector<unsigned char> rows_, staging_;
   long long next_ = 0;

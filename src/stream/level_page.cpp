@@ -10,6 +10,8 @@
 #include "image/samples.h"
 #include "image/thread_pool.h"
 #include "stream/input_ring.h"
+#include "stream/level_whole_page.h"
+#include "stream/plane_rows.h"
 #include "stream/table_cursor.h"
 #include "window_stats/table_rows.h"
 
@@ -22,104 +24,6 @@ namespace {
 // next read, all at once on the pool's threads.
 constexpr std::size_t band_rows = 2 * table_group;
 using Row = long long;  // row numbers, signed: a trailing cursor's rows start above the page
-
-// What is leveled: each leveled channel on its own, or one gray plane whose correction is
-// carried back onto the leveled channels.
-struct Planes {
-  bool gray = false;
-  std::size_t leveled = 0;  // value channels leveled (colour ones, or all with alpha)
-  std::size_t count() const { return gray ? 1 : leveled; }
-};
-
-Planes planes_of(const Leveling& leveling, const PageLayout& layout) {
-  Planes planes;
-  planes.leveled = leveling.level_alpha ? layout.channels : layout.colour_channels();
-  planes.gray = leveling.algorithm->takes_method && !levels_channel_by_channel(*leveling.algorithm, planes.leveled);
-  return planes;
-}
-
-std::vector<Table> tables_list(Family family) {
-  const TableSet set = tables_of(family);
-  std::vector<Table> list;
-  if (set.values) list.push_back(Table::values);
-  if (set.squares) list.push_back(Table::squares);
-  if (set.powers) list.push_back(Table::powers);
-  if (set.complements) list.push_back(Table::complements);
-  return list;
-}
-
-// The value a table sums for a plane value v: v, v * v, v^p or (1 - v)^p, the last with
-// 1 - v formed as (v * -1.0) + 1.0.
-double table_value(Table table, double v, double p) {
-  switch (table) {
-    case Table::values: return v;
-    case Table::squares: return v * v;
-    case Table::powers: return std::pow(v, p);
-    case Table::complements: return std::pow((v * -1.0) + 1.0, p);
-  }
-  return v;
-}
-
-// A plane's values, and the values its tables sum, from a row of the page's samples. A
-// channel of 8- or 16-bit codes is looked up in tables of what each code gives, computed by
-// the same operations: the results are the same, without a pow for every sample.
-class PlaneRows {
- public:
-  PlaneRows(const Leveling& leveling, const PageLayout& layout, const Planes& planes, const std::vector<Table>& tables)
-      : layout_(layout), planes_(planes), tables_(tables), method_(leveling.method) {
-    // Tables of codes for the leveled channels (all of them: the gray reads three); the
-    // last table of each channel holds the values themselves.
-    codes_.resize(layout.channels);
-    for (std::size_t c = 0; c < layout.channels; ++c) {
-      std::vector<double> values = code_values(layout, c);
-      if (values.empty()) continue;
-      codes_[c].resize(tables.size() + 1);
-      for (std::size_t t = 0; t < tables.size() && !planes.gray && c < planes.leveled; ++t) {
-        codes_[c][t].resize(values.size());
-        for (std::size_t s = 0; s < values.size(); ++s) codes_[c][t][s] = table_value(tables[t], values[s], power_exponent);
-      }
-      codes_[c][tables.size()] = std::move(values);
-    }
-  }
-
-  // Value channel c of a row.
-  void channel(const unsigned char* row, std::size_t c, double* out) const {
-    if (codes_[c].empty()) return channel_values(row, layout_, c, out);
-    lookup(row, c, codes_[c].back().data(), out);
-  }
-
-  // The plane's values of a row; `scratch` holds three rows for the gray.
-  void values(const unsigned char* row, std::size_t plane, double* out, double* scratch) const {
-    if (!planes_.gray) return channel(row, plane, out);
-    const std::size_t w = layout_.width;
-    for (std::size_t c = 0; c < 3; ++c) channel(row, c, scratch + c * w);
-    gray_row(scratch, scratch + w, scratch + 2 * w, w, method_, out);
-  }
-
-  // What table t of the plane sums for each pixel of a row.
-  void table_values(const unsigned char* row, std::size_t plane, std::size_t t, double* out, double* scratch) const {
-    if (!planes_.gray && !codes_[plane].empty()) return lookup(row, plane, codes_[plane][t].data(), out);
-    values(row, plane, out, scratch);
-    const Table table = tables_[t];
-    if (table != Table::values)
-      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table_value(table, out[x], power_exponent);
-  }
-
- private:
-  void lookup(const unsigned char* row, std::size_t value_channel, const double* table, double* out) const {
-    const std::size_t step = layout_.channels, c = stored_channel(layout_, value_channel);
-    if (layout_.sample == SampleType::u8)
-      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[row[x * step + c]];
-    else
-      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[x * step + c]];
-  }
-
-  const PageLayout& layout_;
-  Planes planes_;
-  std::vector<Table> tables_;
-  GrayMethod method_;
-  std::vector<std::vector<std::vector<double>>> codes_;  // [value channel][table, then the values][code]
-};
 
 // The cursors of one half window: per plane and table, one at the windows' bottom rows and
 // one at the rows above their tops; or, where the rows of a window's height fit in memory,
@@ -166,13 +70,6 @@ std::size_t ring_rows(const Leveling& leveling, std::size_t height, std::size_t 
   const unsigned long long r = std::max(leveling.window1 >> 1, leveling.windows == 2 ? leveling.window2 >> 1 : 0u);
   const unsigned long long span = std::min<unsigned long long>(height, 2 * r + 3 * band_rows + 2);
   return static_cast<std::size_t>(span) + std::max<std::size_t>(1, chunk);
-}
-
-// Scratch rows of the calling thread.
-double* scratch_rows(std::size_t count) {
-  thread_local std::vector<double> scratch;
-  if (scratch.size() < count) scratch.resize(count);
-  return scratch.data();
 }
 
 class PageStream {
@@ -370,6 +267,9 @@ class PageStream {
 }  // namespace
 
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings) {
+  if (settings.whole_page_bytes > 0 &&
+      whole_page_bytes(leveling, source.layout(), sink.takes_channels()) <= settings.whole_page_bytes)
+    return level_whole_page(leveling, source, sink, settings);
   return PageStream(leveling, source, sink, settings).run();
 }
 

@@ -1,5 +1,6 @@
 #include "stream/memory_rows.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -40,35 +41,95 @@ void MemorySource::read_rows(std::size_t y, std::size_t count, void* rows) {
   }
 }
 
+const unsigned char* MemorySource::held_rows(std::ptrdiff_t& row_stride) const {
+  const std::ptrdiff_t bytes = static_cast<std::ptrdiff_t>(sample_bytes(layout_.sample));
+  row_stride = picture_.row_stride;
+  const bool interleaved = picture_.channel_stride == bytes &&
+                           picture_.pixel_stride == bytes * static_cast<std::ptrdiff_t>(layout_.channels);
+  return interleaved ? static_cast<const unsigned char*>(picture_.base) : nullptr;
+}
+
+void HeldSource::hold() const {
+  if (held_) return;
+  const PageLayout& layout = source_.layout();
+  samples_ = BigBlock(layout.row_bytes() * layout.height);
+  unsigned char* samples = static_cast<unsigned char*>(samples_.data());
+  const std::size_t run = std::max<std::size_t>(64, source_.chunk_rows());
+  for (std::size_t y = 0; y < layout.height; y += run)
+    source_.read_rows(y, std::min(run, layout.height - y), samples + y * layout.row_bytes());
+  held_ = true;
+}
+
+void HeldSource::read_rows(std::size_t y, std::size_t count, void* rows) {
+  hold();
+  const std::size_t row = layout().row_bytes();
+  std::memcpy(rows, static_cast<const unsigned char*>(samples_.data()) + y * row, count * row);
+}
+
+const unsigned char* HeldSource::held_rows(std::ptrdiff_t& row_stride) const {
+  hold();
+  row_stride = static_cast<std::ptrdiff_t>(layout().row_bytes());
+  return static_cast<const unsigned char*>(samples_.data());
+}
+
 namespace {
 
+// Floats as they are, but beyond the range of floats the largest float of that sign.
 template <class T>
-void store(const double* values, std::size_t stride, std::size_t width, std::size_t channels, double unit,
-           const PageLayout& layout, unsigned char* row, std::ptrdiff_t pixel, std::ptrdiff_t channel) {
-  for (std::size_t c = 0; c < channels; ++c) {
-    const double* v = values + value_channel(layout, c) * stride;
-    for (std::size_t x = 0; x < width; ++x) {
-      const T sample = unit == 0.0 ? static_cast<T>(v[x]) : static_cast<T>(saved_sample(v[x], unit));
-      std::memcpy(row + static_cast<std::ptrdiff_t>(x) * pixel + static_cast<std::ptrdiff_t>(c) * channel, &sample,
-                  sizeof(T));
-    }
+T sample_of(double v, double unit) {
+  if (unit != 0.0) return static_cast<T>(saved_sample(v, unit));
+  if (sizeof(T) == sizeof(float)) {
+    constexpr double largest = 3.4028234663852886e38;
+    return static_cast<T>(v > largest ? largest : v < -largest ? -largest : v);
+  }
+  return static_cast<T>(v);
+}
+
+// Stored channel c of a row from its values. Samples aligned to their size (as a caller's
+// arrays are) are stored as they are; others a byte at a time.
+template <class T>
+void store_channel(const double* v, std::size_t width, double unit, unsigned char* row, std::ptrdiff_t pixel,
+                   std::ptrdiff_t channel_offset) {
+  unsigned char* first = row + channel_offset;
+  if (reinterpret_cast<std::uintptr_t>(first) % alignof(T) == 0 && pixel % static_cast<std::ptrdiff_t>(sizeof(T)) == 0) {
+    T* s = reinterpret_cast<T*>(first);
+    const std::ptrdiff_t step = pixel / static_cast<std::ptrdiff_t>(sizeof(T));
+    for (std::size_t x = 0; x < width; ++x) s[static_cast<std::ptrdiff_t>(x) * step] = sample_of<T>(v[x], unit);
+    return;
+  }
+  for (std::size_t x = 0; x < width; ++x) {
+    const T sample = sample_of<T>(v[x], unit);
+    std::memcpy(first + static_cast<std::ptrdiff_t>(x) * pixel, &sample, sizeof(T));
+  }
+}
+
+void store(SampleType type, const double* v, std::size_t width, unsigned char* row, std::ptrdiff_t pixel,
+           std::ptrdiff_t channel_offset) {
+  switch (type) {
+    case SampleType::u8: return store_channel<std::uint8_t>(v, width, 255.0, row, pixel, channel_offset);
+    case SampleType::u16: return store_channel<std::uint16_t>(v, width, 65535.0, row, pixel, channel_offset);
+    case SampleType::f32: return store_channel<float>(v, width, 0.0, row, pixel, channel_offset);
+    default: return store_channel<double>(v, width, 0.0, row, pixel, channel_offset);
   }
 }
 
 }  // namespace
 
 void MemorySink::write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) {
-  const std::size_t w = layout_.width, n = layout_.channels;
+  const std::size_t w = layout_.width;
   for (std::size_t r = 0; r < count; ++r) {
     unsigned char* row = base_ + static_cast<std::ptrdiff_t>(y + r) * row_stride_;
-    const double* v = values + r * w;
-    switch (layout_.sample) {
-      case SampleType::u8: store<std::uint8_t>(v, channel_stride, w, n, 255.0, layout_, row, pixel_stride_, channel_stride_); break;
-      case SampleType::u16: store<std::uint16_t>(v, channel_stride, w, n, 65535.0, layout_, row, pixel_stride_, channel_stride_); break;
-      case SampleType::f32: store<float>(v, channel_stride, w, n, 0.0, layout_, row, pixel_stride_, channel_stride_); break;
-      default: store<double>(v, channel_stride, w, n, 0.0, layout_, row, pixel_stride_, channel_stride_); break;
-    }
+    for (std::size_t c = 0; c < layout_.channels; ++c)
+      store(layout_.sample, values + value_channel(layout_, c) * channel_stride + r * w, w, row, pixel_stride_,
+            static_cast<std::ptrdiff_t>(c) * channel_stride_);
   }
+}
+
+void MemorySink::write_channel_rows(std::size_t y, std::size_t count, std::size_t value, const double* values) {
+  const std::size_t w = layout_.width, c = stored_channel(layout_, value);
+  for (std::size_t r = 0; r < count; ++r)
+    store(layout_.sample, values + r * w, w, base_ + static_cast<std::ptrdiff_t>(y + r) * row_stride_, pixel_stride_,
+          static_cast<std::ptrdiff_t>(c) * channel_stride_);
 }
 
 }  // namespace kelvane

@@ -3,6 +3,7 @@
 // stride; and leveled rows written back into such a picture.
 #include <cstddef>
 
+#include "image/big_block.h"
 #include "stream/rows.h"
 
 namespace kelvane {
@@ -19,10 +20,27 @@ class MemorySource final : public RowSource {
   MemorySource(const PageLayout& layout, const MemoryPicture& picture) : layout_(layout), picture_(picture) {}
   const PageLayout& layout() const override { return layout_; }
   void read_rows(std::size_t y, std::size_t count, void* rows) override;
+  const unsigned char* held_rows(std::ptrdiff_t& row_stride) const override;
 
  private:
   PageLayout layout_;
   MemoryPicture picture_;
+};
+
+// A page read whole from another source the first time a row is asked for, then handed out
+// from memory: a file is decoded once, however many times its rows are walked.
+class HeldSource final : public RowSource {
+ public:
+  explicit HeldSource(RowSource& source) : source_(source) {}
+  const PageLayout& layout() const override { return source_.layout(); }
+  void read_rows(std::size_t y, std::size_t count, void* rows) override;
+  const unsigned char* held_rows(std::ptrdiff_t& row_stride) const override;
+
+ private:
+  void hold() const;
+  RowSource& source_;
+  mutable BigBlock samples_;
+  mutable bool held_ = false;
 };
 
 // Writes leveled values into a picture in memory: integer samples as a file's writer would
@@ -34,6 +52,8 @@ class MemorySink final : public RowSink {
       : layout_(layout), base_(static_cast<unsigned char*>(base)), row_stride_(row_stride),
         pixel_stride_(pixel_stride), channel_stride_(channel_stride) {}
   void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override;
+  bool takes_channels() const override { return true; }
+  void write_channel_rows(std::size_t y, std::size_t count, std::size_t value_channel, const double* values) override;
 
  private:
   PageLayout layout_;

@@ -16,6 +16,12 @@ class RowSource {
   // Rows [y, y + count) as interleaved samples of the layout's type. Rows come in order, but
   // a source may be read again from the top.
   virtual void read_rows(std::size_t y, std::size_t count, void* rows) = 0;
+  // Where every row already lies in memory as read_rows would give it (interleaved samples
+  // of the layout), row y at the result + y * row_stride; null where rows must be read.
+  virtual const unsigned char* held_rows(std::ptrdiff_t& row_stride) const {
+    row_stride = 0;
+    return nullptr;
+  }
 };
 
 class RowSink {
@@ -24,6 +30,12 @@ class RowSink {
   // Rows [y, y + count), in order, as planar values: value channel c of row y + r, column x
   // at values[c * channel_stride + r * width + x] (colour channels first, alpha last).
   virtual void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) = 0;
+
+  // Whether rows can come a value channel at a time, each channel top to bottom, so that a
+  // page held whole is leveled a plane at a time.
+  virtual bool takes_channels() const { return false; }
+  // Rows [y, y + count) of one value channel, row r at values + r * width.
+  virtual void write_channel_rows(std::size_t, std::size_t, std::size_t, const double*) {}
 };
 
 }  // namespace kelvane
