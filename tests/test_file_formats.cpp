@@ -101,6 +101,23 @@ TEST_F(Files, NonFiniteSamplesAreRefusedAndCounted) {
   EXPECT_NE(std::string::npos, run.err.find("2 samples are not a finite number")) << run.err;
 }
 
+TEST(HalfFloats, RoundToTheNearestTiesToEven) {
+  // Half floats have 10 bits of mantissa: steps of 2^-10 from 1, 2^-24 below 2^-14.
+  const std::pair<double, std::uint16_t> cases[] = {
+      {1.0, 0x3c00},                          {1 + std::ldexp(3.0, -12), 0x3c01},  // three quarters of a step
+      {1 + std::ldexp(1.0, -11), 0x3c00},     // half a step from an even mantissa
+      {1 + std::ldexp(3.0, -11), 0x3c02},     // half a step from an odd one
+      {-2.5, 0xc100},                         {std::ldexp(1.0, -25), 0x0000},      // half the smallest, to 0
+      {std::ldexp(3.0, -25), 0x0002},         {std::ldexp(1.0, -14), 0x0400},      // smallest normal
+      {65504.0, 0x7bff},                      {65519.0, 0x7bff},                   {65520.0, 0x7c00},
+      {1e300, 0x7c00},                        {-0.0, 0x8000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.second, to_half(c.first)) << c.first;
+    if ((c.second & 0x7c00) != 0x7c00) EXPECT_EQ(c.second, to_half(from_half(c.second))) << c.first;
+  }
+  EXPECT_EQ(0x7e00, to_half(std::nan("")) & 0x7e00);
+}
+
 TEST_F(Files, SavingClampsScalesAndTruncates) {
   // 0.5 becomes 127.5, truncated to 127; NaN is written as 0.
   EXPECT_EQ(0.0, saved_sample(std::nan(""), 255.0));

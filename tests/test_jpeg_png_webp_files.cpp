@@ -97,6 +97,30 @@ TEST_F(JpegPngWebp, TextsKeepTheirEncodingAndBecomeComments) {
   }
 }
 
+TEST_F(JpegPngWebp, ACommentEndingInANulEndsBeforeIt) {
+  // Some writers end a JPEG comment as a C string; the NUL is not part of the text.
+  write_file(dir / "photo.ppm", pnm_bytes(8, 8, 3, random_bytes(8 * 8 * 3, 5)));
+  ASSERT_EQ(0, run_program("cjpeg " + quoted(dir / "photo.ppm") + " > " + quoted(dir / "plain.jpg")).status);
+  const std::string jpeg = read_file(dir / "plain.jpg");
+  write_file(dir / "nul.jpg", jpeg.substr(0, 2) + std::string("\xff\xfe\x00\x06" "abc\0", 8) + jpeg.substr(2));
+  ASSERT_EQ(0, run_tool({"mean", dir / "nul.jpg", dir / "out.png", "3"}).status);
+  ASSERT_EQ(0, run_tool({"mean", dir / "nul.jpg", dir / "out.jpg", "3"}).status);
+  EXPECT_EQ("{'Comment': 'abc'}\n", run_python("from PIL import Image\nprint(repr(Image.open('" + dir / "out.png" + "').text))").output);
+  EXPECT_EQ("abc\n", run_program("rdjpgcom -raw " + quoted(dir / "out.jpg")).output);
+}
+
+TEST_F(JpegPngWebp, AJpegMissingPartOfItsScanIsRefused) {
+  // libjpeg only warns about scan data that ends early, and fills the rest with gray.
+  write_file(dir / "photo.ppm", pnm_bytes(64, 64, 3, detailed_rgb(64, 64)));
+  ASSERT_EQ(0, run_program("cjpeg -quality 90 " + quoted(dir / "photo.ppm") + " > " + quoted(dir / "whole.jpg")).status);
+  const std::string jpeg = read_file(dir / "whole.jpg");
+  write_file(dir / "short.jpg", jpeg.substr(0, jpeg.size() * 2 / 3) + "\xff\xd9");
+  const ToolRun run = run_tool({"mean", dir / "short.jpg", dir / "out.png", "3"});
+  EXPECT_EQ(1, run.status);
+  EXPECT_EQ("Error: cannot read " + (dir / "short.jpg") + ": damaged or truncated JPEG file\n", run.err);
+  EXPECT_FALSE(exists(dir / "out.png"));
+}
+
 TEST_F(JpegPngWebp, APngKeepsItsGammaAndColourChunks) {
   // A linear picture: gAMA of 1.0 (100000) and the chromaticities of sRGB.
   ASSERT_EQ(0, run_python("import struct, zlib\nfrom PIL import Image\n"

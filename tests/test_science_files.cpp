@@ -92,6 +92,11 @@ TEST_F(ScienceFiles, WrittenFitsPassesFitsverifyAndReadsTheSameInAstropy) {
     const double unit = std::string(in) == "deep.tif" ? 65535 : 255;
     for (std::size_t i = 0; i < astropy.size(); ++i) EXPECT_EQ(float(page.values[i] * unit), float(astropy[i])) << in << " " << i;
   }
+  // The picture as shown is the TIFF's: astropy's rows flipped are a TIFF's from the top.
+  ASSERT_EQ(0, run_tool({"mean", dir / "deep.tif", dir / "deep-out.tif", "3"}).status);
+  EXPECT_EQ(run_python("import tifffile\nprint(tifffile.imread('" + dir / "deep-out.tif" + "').tolist())").output,
+            run_python("from astropy.io import fits\nimport numpy\n"
+                       "print(numpy.flip(fits.getdata('" + dir / "deep.tif.fits" + "'), axis=0).tolist())").output);
   EXPECT_EQ("uint16", run_python("from astropy.io import fits\nprint(fits.getdata('" + dir / "deep.tif.fits" + "').dtype)").output.substr(0, 6));
   EXPECT_EQ("uint8", run_python("from astropy.io import fits\nprint(fits.getdata('" + dir / "in.ppm.fits" + "').dtype)").output.substr(0, 5));
 }

@@ -1,6 +1,8 @@
 // TIFF files as other programs make them (libtiff's tools, tifffile, ImageMagick, exiftool):
 // tiles and planes, every sample type, associated alpha, CMYK with alpha, the camera's Exif,
 // orientation.
+#include <lcms2.h>
+
 #include <cmath>
 #include <random>
 
@@ -118,6 +120,58 @@ TEST_F(TiffFiles, EverySampleTypeKeepsItsTypeAndSign) {
   }
 }
 
+TEST_F(TiffFiles, SignedSamplesAreOffsetOntoZeroToOne) {
+  // The smallest code is 0, the largest 1: (code + 2^(b-1)) / (2^b - 1).
+  ASSERT_EQ(0, run_python("import numpy, tifffile\n"
+                          "tifffile.imwrite('" + dir / "s8.tif" + "', numpy.array([[-128, -1, 0, 127]], dtype='int8'))\n"
+                          "tifffile.imwrite('" + dir / "s16.tif" + "', numpy.array([[-32768, 0, 32767]], dtype='int16'))").status);
+  EXPECT_EQ((std::vector<double>{0, 127 / 255.0, 128 / 255.0, 1}), load_pages(dir / "s8.tif")[0].values);
+  EXPECT_EQ((std::vector<double>{0, 32768 / 65535.0, 1}), load_pages(dir / "s16.tif")[0].values);
+}
+
+TEST_F(TiffFiles, ResolutionKeepsItsUnit) {
+  // 50 pixels a centimetre stay so; a picture without a resolution gets an aspect ratio of 1.
+  ASSERT_EQ(0, run_python("import numpy, tifffile\n"
+                          "tifffile.imwrite('" + dir / "cm.tif" + "', numpy.zeros((4, 6), 'uint8'), resolution=(50, 50), "
+                          "resolutionunit='CENTIMETER')\n"
+                          "tifffile.imwrite('" + dir / "none.tif" + "', numpy.zeros((4, 6), 'uint8'))").status);
+  for (const char* name : {"cm", "none"}) {
+    const std::string out = dir / (std::string(name) + "-out.tif");
+    ASSERT_EQ(0, run_tool({"mean", dir / (std::string(name) + ".tif"), out, "3"}).status);
+    const bool cm = name[0] == 'c';
+    EXPECT_EQ(cm ? "50" : "1", exif_value(out, "XResolution")) << name;
+    EXPECT_EQ(cm ? "3" : "1", exif_value(out, "ResolutionUnit")) << name;
+  }
+}
+
+TEST_F(TiffFiles, CmykThroughItsProfileKeepsItsAlpha) {
+  // Ghostscript's CMYK profile embedded: the colours are what lcms2 makes of them in sRGB,
+  // and alpha comes through untouched.
+  const std::string profile = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";
+  ASSERT_EQ(0, run_python("import numpy, tifffile\n"
+                          "a = numpy.arange(2 * 3 * 5, dtype='uint8').reshape(2, 3, 5) * 7\n"
+                          "icc = open('" + profile + "', 'rb').read()\n"
+                          "tifffile.imwrite('" + dir / "cmyka.tif" + "', a, photometric='separated', planarconfig='contig', "
+                          "extrasamples=['unassalpha'], extratags=[(34675, 7, len(icc), icc, True)])").status);
+  const LoadedPage page = load_pages(dir / "cmyka.tif")[0];
+  ASSERT_EQ(4u, page.layout.channels);
+  const std::string bytes = read_file(profile);
+  cmsHPROFILE cmyk = cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size()));
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+  cmsHTRANSFORM to_srgb = cmsCreateTransform(cmyk, TYPE_CMYK_8, srgb, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+  for (std::size_t i = 0; i < 6; ++i) {
+    const unsigned char inks[4] = {static_cast<unsigned char>(i * 35), static_cast<unsigned char>(i * 35 + 7),
+                                   static_cast<unsigned char>(i * 35 + 14), static_cast<unsigned char>(i * 35 + 21)};
+    unsigned char rgb[3];
+    cmsDoTransform(to_srgb, inks, rgb, 1);
+    for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(rgb[c] / 255.0, page.values[c * 6 + i]) << i;
+    EXPECT_EQ(static_cast<unsigned char>(i * 35 + 28) / 255.0, page.values[3 * 6 + i]) << i;
+  }
+  cmsDeleteTransform(to_srgb);
+  cmsCloseProfile(srgb);
+  cmsCloseProfile(cmyk);
+}
+
 TEST_F(TiffFiles, TheChannelsAfterAlphaKeepTheirPlace) {
   // RGB, then alpha, then a channel of unspecified meaning: values keep the colours and the
   // other channel first and alpha last, whatever the file's order.
@@ -225,8 +279,12 @@ TEST_F(TiffFiles, AnOrientationIsATagInTiffAndJpegAndTurnsThePixelsElsewhere) {
   const std::vector<unsigned char> stored = {10, 20, 30, 40, 50, 60, 70, 80};
   TestPage page = test_page(4, 2, 1, stored);
   page.metadata.orientation = 6;
+  // Shown: row y' holds the stored column x = y', from the bottom row up. 300 dpi across
+  // and 150 down, stored, become 150 across and 300 down.
+  page.metadata.x_resolution = 300;
+  page.metadata.y_resolution = 150;
+  page.metadata.resolution_unit = ResolutionUnit::inch;
   write_picture(dir / "turned.tif", {page});
-  // Shown: row y' holds the stored column x = y', from the bottom row up.
   const std::vector<double> shown = {50, 10, 60, 20, 70, 30, 80, 40};
   for (const char* out : {"out.tif", "out.jpg", "out.png", "out.pgm", "out.webp", "out.bmp", "out.exr"}) {
     ASSERT_EQ(0, run_tool({"mean", dir / "turned.tif", dir / out, "-1"}).status) << out;
@@ -234,9 +292,11 @@ TEST_F(TiffFiles, AnOrientationIsATagInTiffAndJpegAndTurnsThePixelsElsewhere) {
     const bool tag = std::string(out) == "out.tif" || std::string(out) == "out.jpg";
     EXPECT_EQ(tag ? 4 : 2, facts.width) << out;
     EXPECT_TRUE(facts.orientation == (tag ? 6 : 1) || (!tag && facts.orientation == 0)) << out << facts.orientation;
-    if (std::string(out) == "out.png" || std::string(out) == "out.pgm") {
+    if (std::string(out) == "out.png" || std::string(out) == "out.pgm" || std::string(out) == "out.bmp") {
       const std::vector<double> values = load_pages(dir / out)[0].values;
       for (std::size_t i = 0; i < 8; ++i) EXPECT_NEAR(shown[i] / 255, values[i], 1.0 / 255) << out << " " << i;
     }
   }
+  EXPECT_EQ("5906", exif_value(dir / "out.png", "PixelsPerUnitX"));  // 150 dpi
+  EXPECT_EQ("11811", exif_value(dir / "out.png", "PixelsPerUnitY"));  // 300 dpi
 }
