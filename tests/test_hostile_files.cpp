@@ -137,7 +137,15 @@ TEST_F(HostileFiles, HeadersThatDecodersTrustAreCheckedAgainstTheBudgetFirst) {
   const std::string webp = read_file(std::string(KELVANE_FUZZ_REGRESSIONS) + "/webp-header-size-allocated-before-the-budget-check");
   write_file(dir / "huge.exr", exr.substr(1));
   write_file(dir / "huge.webp", webp.substr(1));
-  for (const char* name : {"huge.exr", "huge.webp"})
+  // A picture of 2^30 rows: OpenEXR would allocate a table of its chunks' offsets (gigabytes)
+  // as it opens the file.
+  write_picture(dir / "small.exr", {test_page(4, 2, 1, std::vector<unsigned char>(8, 100))});
+  std::string tall = read_file(dir / "small.exr");
+  const std::size_t window = tall.find(std::string("dataWindow\0box2i\0", 17));
+  ASSERT_NE(std::string::npos, window);
+  tall[window + 17 + 4 + 12 + 3] = 0x40;  // the last row: 2^30
+  write_file(dir / "tall.exr", tall);
+  for (const char* name : {"huge.exr", "huge.webp", "tall.exr"})
     expect_refused(dir / name, name, {"KELVANE_MEMORY_LIMIT_MB=256"}, "more than the 256 MiB available");
   write_file(dir / "overflow.ppm", "P6 2147483647 2147483647 65535\n" + std::string(64, 'x'));
   expect_refused(dir / "overflow.ppm", "a size beyond 64 bits", {}, "truncated");
