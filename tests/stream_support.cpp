@@ -19,20 +19,19 @@ std::vector<unsigned char> codes_of(const literal::Img& input, double unit) {
   return bytes;
 }
 
-// A sink that takes whole rows only, as a file's writer does.
-class RowsOnly final : public RowSink {
+// A source that hands out rows as a file's reader does: read into the ring, never held.
+class ReadOnly final : public RowSource {
  public:
-  explicit RowsOnly(RowSink& sink) : sink_(sink) {}
-  void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t stride) override {
-    sink_.write_rows(y, count, values, stride);
-  }
+  explicit ReadOnly(RowSource& source) : source_(source) {}
+  const PageLayout& layout() const override { return source_.layout(); }
+  void read_rows(std::size_t y, std::size_t count, void* rows) override { source_.read_rows(y, count, rows); }
 
  private:
-  RowSink& sink_;
+  RowSource& source_;
 };
 
 std::vector<double> run_stream(const literal::Img& input, const Leveling& leveling, const StreamSettings& settings,
-                               LevelingReport* report, SampleType sample, bool rows_only = false) {
+                               LevelingReport* report, SampleType sample, bool held = false) {
   const std::size_t bytes = sample_bytes(sample);
   PageLayout layout = integer_layout(input.w, input.h, input.s, sample, static_cast<unsigned>(8 * bytes));
   if (sample == SampleType::f64)
@@ -48,8 +47,8 @@ std::vector<double> run_stream(const literal::Img& input, const Leveling& leveli
   values_layout.sample = SampleType::f64;
   std::vector<double> out(input.v.size());
   MemorySink sink(values_layout, out.data(), std::ptrdiff_t(input.w) * 8, 8, std::ptrdiff_t(input.w) * 8 * input.h);
-  RowsOnly rows(sink);
-  const LevelingReport done = level_page(leveling, source, rows_only ? static_cast<RowSink&>(rows) : sink, settings);
+  ReadOnly read(source);
+  const LevelingReport done = level_page(leveling, held ? static_cast<RowSource&>(source) : read, sink, settings);
   if (report) *report = done;
   return out;
 }
@@ -68,8 +67,7 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   StreamSettings settings;
   settings.threads = threads;
   if (walk == Walk::trailing_cursors) settings.window_table_bytes = 0;
-  if (walk == Walk::whole_by_channel || walk == Walk::whole_by_row) settings.whole_page_bytes = 1e18L;
-  return run_stream(input, leveling, settings, report, sample, walk == Walk::whole_by_row);
+  return run_stream(input, leveling, settings, report, sample, walk == Walk::held_rows);
 }
 
 std::vector<double> level_stream(const literal::Img& input, const Leveling& leveling, unsigned threads) {

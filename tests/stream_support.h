@@ -4,10 +4,10 @@
 #include "reference/literal.h"
 #include "stream/level_page.h"
 
-// How the page is walked: the stream keeping a window's height of table rows where they
-// fit, the stream with cursors trailing the windows (as for windows too tall to keep), or the
-// page held whole, leveled a channel at a time into a sink that takes channels or row by row.
-enum class Walk { kept_rows, trailing_cursors, whole_by_channel, whole_by_row };
+// How the page is walked: keeping a window's height of table rows where they fit, or with
+// cursors trailing the windows (as for windows too tall to keep); from a ring of rows read
+// from the source, or from rows the source holds in memory.
+enum class Walk { kept_rows, trailing_cursors, held_rows };
 
 // Levels a copy of the picture (values as they are, planar doubles) with the operation. With
 // `sample` u8 or u16 the picture goes in as the codes of its values (each value must be

@@ -103,12 +103,12 @@ TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
       for (std::size_t i = 0; i < input.v.size(); ++i) input.v[i] = double((i * 7919 + seed) % 65536) / 65535.0;
     for (const auto& op : operations())
       for (const auto& w : windows)
-        for (Walk walk : {Walk::kept_rows, Walk::trailing_cursors})
+        for (Walk walk : {Walk::kept_rows, Walk::trailing_cursors, Walk::held_rows})
           ASSERT_TRUE(same_bits(run_reference(op, input, w.first, w.second, m),
                                 level_stream(input, *op.algorithm, op.windows, w.first, w.second, m, 2, nullptr,
                                              c.sample, walk)))
               << op.name << " " << c.w << "x" << c.h << "x" << c.s << " windows " << w.first << "," << w.second
-              << (walk == Walk::trailing_cursors ? " trailing cursors" : "");
+              << (walk == Walk::trailing_cursors ? " trailing cursors" : walk == Walk::held_rows ? " held rows" : "");
   }
 }
 
@@ -116,34 +116,6 @@ TEST(Leveling, StdOfOneRowGivesTheWorkedValues) {
   literal::Img im(3, 1, 1);
   im.v = {0.0, 0.5, 1.0};
   EXPECT_EQ((std::vector<double>{0.09175170953613698, 0.5, 0.908248290463863}), run_fast(operation("std"), im, 3, 0, nullptr));
-}
-
-TEST(Leveling, PagesHeldWholeMatchTheLiteralFormulas) {
-  // Wider than a block of columns, so that groups of rows follow each other block by block;
-  // a channel at a time, and row by row as into a file.
-  struct Case {
-    unsigned w, h, s;
-    SampleType sample;
-  };
-  const Case cases[] = {{2100, 19, 3, SampleType::u8}, {7, 45, 1, SampleType::u16}, {1030, 9, 4, SampleType::f64},
-                        {1, 1, 3, SampleType::u8}};
-  const std::pair<std::uint32_t, std::uint32_t> windows[] = {{0, 3}, {2, 31}, {61, 5}, {41, 0xFFFFFFFFu}};
-  GrayMethod m = find_gray_method("y709");
-  unsigned seed = 70;
-  for (const Case& c : cases) {
-    literal::Img input = random_picture(c.w, c.h, c.s, seed++);
-    if (c.sample == SampleType::u16)
-      for (std::size_t i = 0; i < input.v.size(); ++i) input.v[i] = double((i * 7919 + seed) % 65536) / 65535.0;
-    for (const auto& op : operations())
-      for (const auto& w : windows)
-        for (Walk walk : {Walk::whole_by_channel, Walk::whole_by_row})
-          for (unsigned threads : {1u, 2u, 3u})
-            ASSERT_TRUE(same_bits(run_reference(op, input, w.first, w.second, m),
-                                  level_stream(input, *op.algorithm, op.windows, w.first, w.second, m, threads, nullptr,
-                                               c.sample, walk)))
-                << op.name << " " << c.w << "x" << c.h << "x" << c.s << " windows " << w.first << "," << w.second
-                << (walk == Walk::whole_by_row ? " row by row" : " by channel") << " threads " << threads;
-  }
 }
 
 TEST(Leveling, ConstantPlanesStayConstant) {

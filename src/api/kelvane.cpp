@@ -14,7 +14,6 @@
 #include "jobs/level_file.h"
 #include "leveling/algorithms.h"
 #include "stream/level_page.h"
-#include "stream/level_whole_page.h"
 #include "stream/memory_rows.h"
 
 namespace kelvane {
@@ -77,15 +76,15 @@ Leveling leveling_of(const Operation& operation) {
   return leveling;
 }
 
-// Pictures of files whose samples and tables take at most this are held whole: read once, each
-// table row computed once. Larger ones stream in memory that grows with the width only.
-constexpr long double whole_file_page_bytes = 64.0L * (1 << 20);
+// Pages of files whose samples take at most this are decoded once and walked in memory; larger
+// ones stream in memory that grows with the width only.
+constexpr long double held_file_page_bytes = 64.0L * (1 << 20);
 
 StreamSettings settings_of(const Options& options) {
   StreamSettings settings;
   settings.threads = options.threads > 0 ? options.threads : default_threads();
   settings.memory_limit = options.memory_limit;
-  settings.whole_page_bytes = whole_file_page_bytes;
+  settings.held_page_bytes = held_file_page_bytes;
   return settings;
 }
 
@@ -205,14 +204,9 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
   check_finite(in);
   return reported([&] {
     const PageLayout layout = layout_of(in);
-    StreamSettings settings = settings_of(options);
-    // A picture in memory is leveled whole where half the memory left holds its tables, as a
-    // stream of rows otherwise.
-    settings.whole_page_bytes = static_cast<long double>(memory_budget(settings.memory_limit)) / 2;
+    const StreamSettings settings = settings_of(options);
     const std::string shortfall =
-        whole_page_bytes(leveling, layout, true) <= settings.whole_page_bytes
-            ? ""
-            : memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings), settings.memory_limit);
+        memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings), settings.memory_limit);
     if (!shortfall.empty()) throw Error(Error::Kind::picture, shortfall);
     MemorySource source(layout, MemoryPicture{in.data, in.row_stride, in.pixel_stride, in.channel_stride});
     MemorySink sink(layout_of(out), out.data, out.row_stride, out.pixel_stride, out.channel_stride);

@@ -55,10 +55,9 @@ class PageSink final : public RowSink {
   std::size_t page_;
 };
 
-// Whether a page's samples are decoded once and held: where they take at most the settings'
-// bytes for pages held whole.
+// Whether a page's samples are decoded once and held.
 bool held(const PageLayout& layout, const StreamSettings& settings) {
-  return static_cast<long double>(layout.row_bytes()) * layout.height <= settings.whole_page_bytes;
+  return static_cast<long double>(layout.row_bytes()) * layout.height <= settings.held_page_bytes;
 }
 
 }  // namespace

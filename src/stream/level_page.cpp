@@ -10,7 +10,6 @@
 #include "image/samples.h"
 #include "image/thread_pool.h"
 #include "stream/input_ring.h"
-#include "stream/level_whole_page.h"
 #include "stream/plane_rows.h"
 #include "stream/table_cursor.h"
 #include "window_stats/table_rows.h"
@@ -267,9 +266,6 @@ class PageStream {
 }  // namespace
 
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings) {
-  if (settings.whole_page_bytes > 0 &&
-      whole_page_bytes(leveling, source.layout(), sink.takes_channels()) <= settings.whole_page_bytes)
-    return level_whole_page(leveling, source, sink, settings);
   return PageStream(leveling, source, sink, settings).run();
 }
 

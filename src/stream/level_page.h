@@ -20,9 +20,9 @@ struct StreamSettings {
   // Memory for the table rows of a window's height: where they fit, the leading cursors keep
   // them and no trailing cursor builds every table row a second time.
   long double window_table_bytes = 64.0L * (1 << 20);
-  // A page whose samples and tables take at most this many bytes is held whole and leveled
-  // from tables over the whole page (level_whole_page.h), reading it once; 0: never.
-  long double whole_page_bytes = 0;
+  // A file's page whose samples take at most this many bytes is decoded once and walked in
+  // memory; 0: never.
+  long double held_page_bytes = 0;
   // Told, from the calling thread, how far the page is: rows walked of all the walks' rows.
   std::function<void(std::size_t done, std::size_t total)> progress;
 };
@@ -34,9 +34,8 @@ struct LevelingReport {
   bool channel_by_channel = false;
 };
 
-// Levels every row of the source into the sink, holding the page whole where the settings
-// allow it, as a stream of rows otherwise. The values are those of the whole-picture
-// formulas, bit for bit, either way.
+// Levels every row of the source into the sink. The values are those of the whole-picture
+// formulas, bit for bit.
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings);
 
 // The memory a page's stream needs at most, in bytes, for the budget check: it grows with

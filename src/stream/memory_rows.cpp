@@ -125,11 +125,4 @@ void MemorySink::write_rows(std::size_t y, std::size_t count, const double* valu
   }
 }
 
-void MemorySink::write_channel_rows(std::size_t y, std::size_t count, std::size_t value, const double* values) {
-  const std::size_t w = layout_.width, c = stored_channel(layout_, value);
-  for (std::size_t r = 0; r < count; ++r)
-    store(layout_.sample, values + r * w, w, base_ + static_cast<std::ptrdiff_t>(y + r) * row_stride_, pixel_stride_,
-          static_cast<std::ptrdiff_t>(c) * channel_stride_);
-}
-
 }  // namespace kelvane

@@ -52,8 +52,6 @@ class MemorySink final : public RowSink {
       : layout_(layout), base_(static_cast<unsigned char*>(base)), row_stride_(row_stride),
         pixel_stride_(pixel_stride), channel_stride_(channel_stride) {}
   void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override;
-  bool takes_channels() const override { return true; }
-  void write_channel_rows(std::size_t y, std::size_t count, std::size_t value_channel, const double* values) override;
 
  private:
   PageLayout layout_;

@@ -30,12 +30,6 @@ class RowSink {
   // Rows [y, y + count), in order, as planar values: value channel c of row y + r, column x
   // at values[c * channel_stride + r * width + x] (colour channels first, alpha last).
   virtual void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) = 0;
-
-  // Whether rows can come a value channel at a time, each channel top to bottom, so that a
-  // page held whole is leveled a plane at a time.
-  virtual bool takes_channels() const { return false; }
-  // Rows [y, y + count) of one value channel, row r at values + r * width.
-  virtual void write_channel_rows(std::size_t, std::size_t, std::size_t, const double*) {}
 };
 
 }  // namespace kelvane

@@ -4,17 +4,13 @@ namespace kelvane {
 
 namespace {
 
-// One row, columns [begin, end).
-void fill_row(const double* in, const double* above, double* row, std::size_t begin, std::size_t end) {
-  std::size_t x = begin;
-  if (x == 0 && x < end) {
-    row[0] = above ? in[0] + above[0] : in[0];
-    ++x;
-  }
+void fill_row(const double* in, const double* above, double* row, std::size_t width) {
+  if (width == 0) return;
+  row[0] = above ? in[0] + above[0] : in[0];
   if (above)
-    for (; x < end; ++x) row[x] = ((row[x - 1] + above[x]) - above[x - 1]) + in[x];
+    for (std::size_t x = 1; x < width; ++x) row[x] = ((row[x - 1] + above[x]) - above[x - 1]) + in[x];
   else
-    for (; x < end; ++x) row[x] = in[x] + row[x - 1];
+    for (std::size_t x = 1; x < width; ++x) row[x] = in[x] + row[x - 1];
 }
 
 }  // namespace
@@ -22,37 +18,30 @@ void fill_row(const double* in, const double* above, double* row, std::size_t be
 // A full group of rows below an existing one goes skewed by one column a row: row k is
 // filled at column s - k in step s, after rows k - 1 and k have passed the columns it reads.
 // The operands of every entry are those of the plain row loop, so are the bits.
-void fill_table_columns(const double* above, const double* const* in, double* const* out, std::size_t count,
-                        std::size_t begin, std::size_t end) {
+void fill_table_rows(const double* above, const double* const* in, double* const* out, std::size_t count,
+                     std::size_t width) {
   constexpr std::size_t K = table_group;
-  if (count != K || !above || end - begin < 2) {
-    for (std::size_t k = 0; k < count; ++k) fill_row(in[k], k == 0 ? above : out[k - 1], out[k], begin, end);
+  if (count != K || !above || width < 2) {
+    for (std::size_t k = 0; k < count; ++k) fill_row(in[k], k == 0 ? above : out[k - 1], out[k], width);
     return;
   }
   const double* up[K];
-  for (std::size_t k = 0; k < K; ++k) up[k] = k == 0 ? above : out[k - 1];
-  std::size_t start = begin;
-  if (start == 0) {
-    for (std::size_t k = 0; k < K; ++k) out[k][0] = in[k][0] + up[k][0];
-    start = 1;
+  for (std::size_t k = 0; k < K; ++k) {
+    up[k] = k == 0 ? above : out[k - 1];
+    out[k][0] = in[k][0] + up[k][0];
   }
   const auto cell = [&](std::size_t k, std::size_t x) {
     out[k][x] = ((out[k][x - 1] + up[k][x]) - up[k][x - 1]) + in[k][x];
   };
   const auto partial_step = [&](std::size_t s) {
     for (std::size_t k = 0; k < K; ++k)
-      if (s >= start + k && s - k < end) cell(k, s - k);
+      if (s >= 1 + k && s - k < width) cell(k, s - k);
   };
-  std::size_t s = start;
-  for (; s < start + K - 1 && s < end; ++s) partial_step(s);
-  for (; s < end; ++s)
+  std::size_t s = 1;
+  for (; s < K; ++s) partial_step(s);
+  for (; s < width; ++s)
     for (std::size_t k = 0; k < K; ++k) cell(k, s - k);
-  for (; s < end + K - 1; ++s) partial_step(s);
-}
-
-void fill_table_rows(const double* above, const double* const* in, double* const* out, std::size_t count,
-                     std::size_t width) {
-  fill_table_columns(above, in, out, count, 0, width);
+  for (; s < width + K - 1; ++s) partial_step(s);
 }
 
 }  // namespace kelvane

@@ -20,10 +20,4 @@ constexpr std::size_t table_group = 8;
 void fill_table_rows(const double* above, const double* const* in, double* const* out, std::size_t count,
                      std::size_t width);
 
-// The same for columns [begin, end) only, once columns before `begin` of these rows are
-// filled and the row above holds columns up to end - 1: a table can be filled in blocks of
-// columns, a group of rows following the group above it block by block.
-void fill_table_columns(const double* above, const double* const* in, double* const* out, std::size_t count,
-                        std::size_t begin, std::size_t end);
-
 }  // namespace kelvane
