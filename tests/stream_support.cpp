@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <gtest/gtest.h>
+
 #include "stream/memory_rows.h"
 
 using namespace kelvane;
@@ -19,15 +21,23 @@ std::vector<unsigned char> codes_of(const literal::Img& input, double unit) {
   return bytes;
 }
 
-// A source that hands out rows as a file's reader does: read into the ring, never held.
+// A source that hands out rows as a file's reader does: read into a ring, never held, and
+// read again by second readers of their own.
 class ReadOnly final : public RowSource {
  public:
   explicit ReadOnly(RowSource& source) : source_(source) {}
   const PageLayout& layout() const override { return source_.layout(); }
-  void read_rows(std::size_t y, std::size_t count, void* rows) override { source_.read_rows(y, count, rows); }
+  void read_rows(std::size_t y, std::size_t count, void* rows) override {
+    // Rows come in order, or from the top again.
+    EXPECT_TRUE(y == next_ || y == 0) << y << " after " << next_;
+    source_.read_rows(y, count, rows);
+    next_ = y + count;
+  }
+  std::unique_ptr<RowSource> another() override { return std::make_unique<ReadOnly>(source_); }
 
  private:
   RowSource& source_;
+  std::size_t next_ = 0;
 };
 
 std::vector<double> run_stream(const literal::Img& input, const Leveling& leveling, const StreamSettings& settings,
@@ -67,6 +77,7 @@ std::vector<double> level_stream(const literal::Img& input, const Algorithm& alg
   StreamSettings settings;
   settings.threads = threads;
   if (walk == Walk::trailing_cursors) settings.window_table_bytes = 0;
+  if (walk == Walk::read_again) settings.window_row_bytes = 0;
   return run_stream(input, leveling, settings, report, sample, walk == Walk::held_rows);
 }
 

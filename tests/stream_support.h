@@ -6,8 +6,9 @@
 
 // How the page is walked: keeping a window's height of table rows where they fit, or with
 // cursors trailing the windows (as for windows too tall to keep); from a ring of rows read
-// from the source, or from rows the source holds in memory.
-enum class Walk { kept_rows, trailing_cursors, held_rows };
+// from the source, from rows the source holds in memory, or with every window's rows read
+// again by readers of their own (as for windows too tall to keep their rows).
+enum class Walk { kept_rows, trailing_cursors, held_rows, read_again };
 
 // Levels a copy of the picture (values as they are, planar doubles) with the operation. With
 // `sample` u8 or u16 the picture goes in as the codes of its values (each value must be

@@ -103,12 +103,15 @@ TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
       for (std::size_t i = 0; i < input.v.size(); ++i) input.v[i] = double((i * 7919 + seed) % 65536) / 65535.0;
     for (const auto& op : operations())
       for (const auto& w : windows)
-        for (Walk walk : {Walk::kept_rows, Walk::trailing_cursors, Walk::held_rows})
+        for (Walk walk : {Walk::kept_rows, Walk::trailing_cursors, Walk::held_rows, Walk::read_again})
           ASSERT_TRUE(same_bits(run_reference(op, input, w.first, w.second, m),
                                 level_stream(input, *op.algorithm, op.windows, w.first, w.second, m, 2, nullptr,
                                              c.sample, walk)))
               << op.name << " " << c.w << "x" << c.h << "x" << c.s << " windows " << w.first << "," << w.second
-              << (walk == Walk::trailing_cursors ? " trailing cursors" : walk == Walk::held_rows ? " held rows" : "");
+              << (walk == Walk::trailing_cursors ? " trailing cursors"
+                  : walk == Walk::held_rows      ? " held rows"
+                  : walk == Walk::read_again     ? " read again"
+                                                 : "");
   }
 }
 

@@ -76,7 +76,7 @@ Channels channels_of(const Imf::Header& header) {
 class ExrReader final : public PictureReader {
  public:
   ExrReader(const std::string& path, int fd, unsigned long long memory_limit)
-      : PictureReader(path, "OpenEXR"), fd_(fd), stream_(fd, path) {
+      : PictureReader(path, "OpenEXR", fd), stream_(fd, path) {
     check_exr_header(fd, path, memory_limit);
     try {
       file_ = std::make_unique<Imf::MultiPartInputFile>(stream_, 1, false);
@@ -168,7 +168,6 @@ class ExrReader final : public PictureReader {
     names_.push_back(channels.names);
   }
 
-  int fd_;
   DescriptorStream stream_;
   std::unique_ptr<Imf::MultiPartInputFile> file_;
   std::vector<std::unique_ptr<Imf::InputPart>> parts_;

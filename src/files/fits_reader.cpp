@@ -32,7 +32,7 @@ struct FitsHandle {
 
 class FitsReader final : public PictureReader {
  public:
-  FitsReader(const std::string& path, int fd) : PictureReader(path, "FITS"), fd_(fd) {
+  FitsReader(const std::string& path, int fd) : PictureReader(path, "FITS", fd) {
     int status = 0;
     // Opened by name, and that name taken as it is: no extended file-name syntax.
     if (fits_open_diskfile(&handle_.file, ("/proc/self/fd/" + std::to_string(fd)).c_str(), READONLY, &status) != 0) throw damaged();
@@ -120,7 +120,6 @@ class FitsReader final : public PictureReader {
     }
   }
 
-  int fd_;
   FitsHandle handle_;
   fitsfile*& file_ = handle_.file;
   std::vector<FitsPage> sources_;

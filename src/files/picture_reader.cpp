@@ -108,9 +108,24 @@ bool looks_like_picture(const std::string& path) {
 }
 
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw read_error(path, std::strerror(errno));
+  return open_picture_on(path, fd, memory_limit);
+}
+
+std::unique_ptr<PictureReader> PictureReader::another() const {
+  const int copy = fd_ >= 0 ? ::fcntl(fd_, F_DUPFD_CLOEXEC, 0) : -1;
+  if (copy < 0) return nullptr;
+  try {
+    return open_picture_on(path_, copy);
+  } catch (const FileError&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, unsigned long long memory_limit) {
   Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) throw read_error(path, std::strerror(errno));
+  file.fd = fd;
   struct stat info;
   if (::fstat(file.fd, &info) != 0) throw read_error(path, std::strerror(errno));
   if (S_ISDIR(info.st_mode)) throw read_error(path, "it is a folder, not a picture");

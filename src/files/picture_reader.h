@@ -39,10 +39,19 @@ class PictureReader {
   // (count * row_bytes bytes). Throws FileError when the file is damaged or truncated.
   virtual void read_rows(std::size_t page, std::size_t y, std::size_t count, void* rows) = 0;
 
+  // A second reader of the same file, to read rows at another place at the same time; null
+  // where the reader cannot have one.
+  std::unique_ptr<PictureReader> another() const;
+  bool has_another() const { return fd_ >= 0; }
+
  protected:
-  PictureReader(std::string path, std::string format) : path_(std::move(path)), format_(std::move(format)) {}
+  // `fd`: the file the reader has open and closes, which another reader may open again; -1
+  // for readers that hold no such file.
+  PictureReader(std::string path, std::string format, int fd = -1)
+      : path_(std::move(path)), format_(std::move(format)), fd_(fd) {}
   std::string path_;
   std::string format_;
+  int fd_;
   std::vector<PageInfo> pages_;
 };
 
@@ -52,6 +61,10 @@ class PictureReader {
 // Headers that decoders trust with their allocations are checked against the memory budget
 // (with `memory_limit` as for memory_budget).
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit = 0);
+
+// Opens the picture on a descriptor of the file (which the reader then owns, or closes on a
+// failure), as open_picture does.
+std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, unsigned long long memory_limit = 0);
 
 // Whether the file's first bytes (or, for .cimg and .asc, its name) are those of a picture
 // open_picture would try to read.

@@ -65,7 +65,7 @@ class Bytes {
 
 class PnmReader final : public PictureReader {
  public:
-  PnmReader(const std::string& path, int fd) : PictureReader(path, "PNM"), fd_(fd), bytes_(fd) {
+  PnmReader(const std::string& path, int fd) : PictureReader(path, "PNM", fd), bytes_(fd) {
     bytes_.seek(0);
     bytes_.next();
     const int letter = bytes_.next();
@@ -246,7 +246,6 @@ class PnmReader final : public PictureReader {
     }
   }
 
-  int fd_;
   Bytes bytes_;
   int kind_ = 0;
   unsigned long maxval_ = 255;

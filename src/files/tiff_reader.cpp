@@ -101,7 +101,7 @@ Metadata metadata_of(TIFF* tiff, int fd) {
 class TiffReader final : public PictureReader {
  public:
   TiffReader(const std::string& path, int fd, unsigned long long memory_limit)
-      : PictureReader(path, "TIFF"), fd_(fd), memory_limit_(memory_limit) {
+      : PictureReader(path, "TIFF", fd), memory_limit_(memory_limit) {
     planes_.emplace_back(new TiffHandle(fd_, path, "rm", memory_limit));
     TIFF* tiff = planes_[0]->get();
     if (!tiff) throw damaged();
@@ -442,7 +442,6 @@ class TiffReader final : public PictureReader {
     }
   }
 
-  int fd_;
   unsigned long long memory_limit_;
   std::vector<std::unique_ptr<TiffHandle>> planes_;  // the first for every page; more for separate planes
   std::vector<tdir_t> directory_of_;  // the directory each handle is at

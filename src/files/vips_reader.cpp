@@ -141,7 +141,7 @@ void png_resolution(const PngFacts& png, Metadata& metadata) {
 class VipsReader final : public PictureReader {
  public:
   VipsReader(const std::string& path, int fd, const VipsLoader& loader, unsigned long long memory_limit)
-      : PictureReader(path, loader.format), fd_(fd), loader_(loader), name_("/proc/self/fd/" + std::to_string(fd)) {
+      : PictureReader(path, loader.format, fd), loader_(loader), name_("/proc/self/fd/" + std::to_string(fd)) {
     const std::string op = loader.operation;
     // Checks of our own before the decoder trusts the file.
     bool whole = false;
@@ -314,7 +314,6 @@ class VipsReader final : public PictureReader {
     pages_.push_back(info);
   }
 
-  int fd_;
   VipsLoader loader_;
   std::string name_;  // the open file, for libvips to open again
   PngFacts png_;

@@ -17,6 +17,9 @@ namespace {
 class PageSource final : public RowSource {
  public:
   PageSource(PictureReader& input, std::size_t page) : input_(input), page_(page), info_(input.pages()[page]) {}
+  // On a reader of its own.
+  PageSource(std::unique_ptr<PictureReader> owned, std::size_t page)
+      : owned_(std::move(owned)), input_(*owned_), page_(page), info_(input_.pages()[page]) {}
   const PageLayout& layout() const override { return info_.layout; }
   std::size_t chunk_rows() const override { return info_.chunk_rows; }
   void read_rows(std::size_t y, std::size_t count, void* rows) override {
@@ -32,12 +35,18 @@ class PageSource final : public RowSource {
     throw read_error(input_.path(), std::to_string(bad) + (bad == 1 ? " sample is" : " samples are") +
                                         " not a finite number (NaN or infinity); kelvane levels finite values only");
   }
+  std::unique_ptr<RowSource> another() override {
+    std::unique_ptr<PictureReader> reader = input_.another();
+    if (!reader || reader->pages().size() <= page_) return nullptr;
+    return std::make_unique<PageSource>(std::move(reader), page_);
+  }
 
  private:
   std::size_t not_finite(const void* rows, std::size_t count) const {
     return count_not_finite(rows, info_.layout.sample, count * info_.layout.width * info_.layout.channels);
   }
 
+  std::unique_ptr<PictureReader> owned_;
   PictureReader& input_;
   std::size_t page_;
   const PageInfo& info_;
@@ -74,12 +83,14 @@ LevelingReport level_file(PictureReader& file, const std::string& output, const 
     for (const PageInfo& page : pages) {
       const PageLayout& layout = page.layout;
       const long double output_bytes = whole_output ? static_cast<long double>(layout.pixel_count()) * layout.channels * 8 : 0;
-      // A page whose samples are held is walked in memory, with no ring of rows.
+      // A page whose samples are held is walked in memory. Streamed, a window too tall to keep
+      // its rows reads them again, each reader with its decoder.
+      const bool again = !held(layout, settings) && input.has_another();
+      const long double stream = stream_bytes(leveling, layout, page.chunk_rows, settings, again);
       const long double leveling_bytes =
-          held(layout, settings) ? static_cast<long double>(layout.row_bytes()) * layout.height +
-                                       stream_bytes(leveling, layout, page.chunk_rows, settings)
-                                 : stream_bytes(leveling, layout, page.chunk_rows, settings);
-      check_memory(input.path(), layout.width, layout.height, leveling_bytes + page.decoder_bytes + output_bytes,
+          held(layout, settings) ? static_cast<long double>(layout.row_bytes()) * layout.height + stream : stream;
+      const long double decoders = page.decoder_bytes * (again ? stream_readers(leveling, layout, settings) : 1);
+      check_memory(input.path(), layout.width, layout.height, leveling_bytes + decoders + output_bytes,
                    settings.memory_limit);
     }
   };

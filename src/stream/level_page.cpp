@@ -21,16 +21,34 @@ namespace {
 // Rows leveled together. The walk is a pipeline of bands: while the cursors reach the rows
 // of one band, the band before is leveled, the one before that written, and the rows of the
 // next read, all at once on the pool's threads.
-constexpr std::size_t band_rows = 2 * table_group;
+constexpr std::size_t band_rows = table_group;
 using Row = long long;  // row numbers, signed: a trailing cursor's rows start above the page
 
 // The cursors of one half window: per plane and table, one at the windows' bottom rows and
 // one at the rows above their tops; or, where the rows of a window's height fit in memory,
-// one that keeps them all, the tops' included.
+// one that keeps them all, the tops' included. The cursors read the page's rows from the
+// shared ring, or where a window's height of rows would take too much memory, the leading
+// and the trailing ones each from a reader of their own.
 struct WindowCursors {
   std::uint32_t radius;
   std::vector<std::unique_ptr<TableCursor>> lead, trail;  // [plane * tables + table]; trail may be empty
+  std::unique_ptr<RowSource> lead_source, trail_source;
+  std::unique_ptr<InputRing> lead_rows, trail_rows;  // null: the shared ring
 };
+
+// Rows the shared ring holds for a half window: its height around three bands (the one
+// leveled, the one the cursors reach, the one read); never more than the page has.
+std::size_t window_rows(std::uint32_t r, std::size_t height) {
+  return static_cast<std::size_t>(std::min<unsigned long long>(height, 2ull * r + 3 * band_rows + 2));
+}
+
+// Whether a half window's cursors read the page through readers of their own.
+bool reads_again(std::uint32_t r, const PageLayout& layout, const StreamSettings& settings) {
+  return static_cast<long double>(window_rows(r, layout.height)) * layout.row_bytes() > settings.window_row_bytes;
+}
+
+// Rows of a ring of a reader of its own: the band its cursors reach and the next.
+std::size_t own_ring_rows(std::size_t chunk) { return 2 * band_rows + 2 + std::max<std::size_t>(1, chunk); }
 
 // Table rows a leading cursor keeps so that the rows above the windows of the band being
 // leveled are still there while it reaches the next band's; never more than the page has.
@@ -63,12 +81,12 @@ WindowRows* table_slot(WindowTables& t, Table table) {
   return &t.values;
 }
 
-// Rows the ring holds: a window's height around three bands (the one leveled, the one the
-// cursors reach, the one read), and a chunk to read into.
-std::size_t ring_rows(const Leveling& leveling, std::size_t height, std::size_t chunk) {
-  const unsigned long long r = std::max(leveling.window1 >> 1, leveling.windows == 2 ? leveling.window2 >> 1 : 0u);
-  const unsigned long long span = std::min<unsigned long long>(height, 2 * r + 3 * band_rows + 2);
-  return static_cast<std::size_t>(span) + std::max<std::size_t>(1, chunk);
+// Rows the shared ring holds for the half windows that read it (three bands for none), and
+// a chunk to read into.
+std::size_t ring_rows(const std::vector<std::uint32_t>& radii, std::size_t height, std::size_t chunk) {
+  std::size_t span = std::min<std::size_t>(height, 3 * band_rows + 2);
+  for (std::uint32_t r : radii) span = std::max(span, window_rows(r, height));
+  return span + std::max<std::size_t>(1, chunk);
 }
 
 class PageStream {
@@ -102,6 +120,13 @@ class PageStream {
 
   void progress(std::size_t rows) const {
     if (settings_.progress) settings_.progress(rows, walks_ * height_);
+  }
+
+  // The half windows of the leveling, without repeating one.
+  std::vector<std::uint32_t> radii() const {
+    std::vector<std::uint32_t> r = {how_.radius[0]};
+    if (leveling_.windows == 2 && how_.radius[1] != how_.radius[0]) r.push_back(how_.radius[1]);
+    return r;
   }
 
   // Runs a cursor up to row `last` over the ring's rows.
@@ -149,19 +174,26 @@ class PageStream {
   // cursors reach band s, band s - 1 is leveled and band s - 2 written.
   void level_rows() {
     std::vector<WindowCursors> windows;  // one set per distinct half window
-    for (int w = 0; w < leveling_.windows; ++w) {
-      if (w == 1 && how_.radius[1] == how_.radius[0]) break;
+    std::vector<std::uint32_t> shared;   // the half windows whose cursors read the shared ring
+    for (std::uint32_t r : radii()) {
       WindowCursors set;
-      set.radius = how_.radius[w];
+      set.radius = r;
       const bool keep = keeps_window(set.radius, width_, height_, cursor_count(), settings_.window_table_bytes);
       for (std::size_t i = 0; i < cursor_count(); ++i) {
         set.lead.push_back(std::make_unique<TableCursor>(width_, keep ? window_span(set.radius, height_) : two_bands));
         if (!keep) set.trail.push_back(std::make_unique<TableCursor>(width_, two_bands));
       }
+      if (reads_again(r, layout_, settings_)) {
+        set.lead_source = source_.another();
+        if (!keep && set.lead_source) set.trail_source = source_.another();
+      }
+      if (set.lead_source) set.lead_rows = std::make_unique<InputRing>(*set.lead_source, own_ring_rows(source_.chunk_rows()));
+      if (set.trail_source) set.trail_rows = std::make_unique<InputRing>(*set.trail_source, own_ring_rows(source_.chunk_rows()));
+      if (!set.lead_source || (!keep && !set.trail_source)) shared.push_back(r);
       windows.push_back(std::move(set));
     }
     const std::size_t set_of[2] = {0, windows.size() - 1};
-    InputRing ring(source_, ring_rows(leveling_, height_, source_.chunk_rows()));
+    InputRing ring(source_, ring_rows(shared, height_, source_.chunk_rows()));
     std::vector<double> bands[2];
     for (auto& band : bands) band.resize(layout_.channels * band_rows * width_);
 
@@ -169,18 +201,37 @@ class PageStream {
     const Row count = (height + B - 1) / B;
     const auto first_row = [&](Row band) { return band * B; };
     const auto rows_in = [&](Row band) { return std::min(B, height - band * B); };
-    // The last input row the cursors need for a band, and the first any of them still needs.
+    // The rows the cursors of a set reach with a band: the bottom of its windows, the row
+    // above their tops.
+    const auto lead_to = [&](const WindowCursors& set, Row band) {
+      return std::min<Row>(first_row(band) + rows_in(band) - 1 + set.radius, height - 1);
+    };
+    const auto trail_to = [&](const WindowCursors& set, Row band) {
+      return first_row(band) + rows_in(band) - 2 - static_cast<Row>(set.radius);
+    };
+    // The last row of the shared ring needed for a band.
     const auto last_needed = [&](Row band) {
-      const Row end = first_row(band) + rows_in(band) - 1;
-      Row last = end;
-      for (const WindowCursors& set : windows) last = std::max(last, std::min<Row>(end + set.radius, height - 1));
+      Row last = first_row(band) + rows_in(band) - 1;
+      for (const WindowCursors& set : windows)
+        if (!set.lead_rows) last = std::max(last, lead_to(set, band));
       return last;
     };
     ring.fill(0, last_needed(0));
+    // Readers of their own first take their leading cursors to the first band's windows.
+    for (WindowCursors& set : windows) {
+      if (!set.lead_rows) continue;
+      const Row target = lead_to(set, 0), stretch = static_cast<Row>(band_rows);
+      for (Row last = std::min(target, stretch - 1); set.lead[0]->next() <= target; last = std::min(target, last + stretch)) {
+        set.lead_rows->fill(set.lead[0]->next(), last);
+        run_tasks(cursor_count(), settings_.threads, [&](std::size_t i) { advance(*set.lead[i], i, last, *set.lead_rows); });
+      }
+    }
+    for (WindowCursors& set : windows)
+      if (set.trail_rows) set.trail_rows->fill(0, trail_to(set, 0));
     for (Row step = 0; step < count + 2; ++step) {
       Row keep_from = first_row(std::max<Row>(step - 1, 0));
       for (const WindowCursors& set : windows)
-        if (!set.trail.empty()) keep_from = std::min(keep_from, set.trail[0]->next());
+        if (!set.trail.empty() && !set.trail_rows) keep_from = std::min(keep_from, set.trail[0]->next());
       // Writing and reading go first: each is one long task, the rest is many short ones.
       std::vector<std::function<void()>> tasks;
       if (step >= 2) {
@@ -191,18 +242,26 @@ class PageStream {
                            static_cast<std::size_t>(n) * width_);
         });
       }
-      if (step + 1 < count) tasks.push_back([&, step, keep_from] { ring.fill(keep_from, last_needed(step + 1)); });
+      if (step + 1 < count) {
+        tasks.push_back([&, step, keep_from] { ring.fill(keep_from, last_needed(step + 1)); });
+        // Readers of their own read the rows their cursors reach with the next band.
+        for (WindowCursors& set : windows) {
+          if (set.lead_rows)
+            tasks.push_back([&, step, from = set.lead[0]->next()] { set.lead_rows->fill(from, lead_to(set, step + 1)); });
+          if (set.trail_rows)
+            tasks.push_back([&, step, from = set.trail[0]->next()] { set.trail_rows->fill(from, trail_to(set, step + 1)); });
+        }
+      }
       if (step < count) {
-        const Row y = first_row(step), n = rows_in(step);
         for (WindowCursors& set : windows)
           for (std::size_t i = 0; i < cursor_count(); ++i) {
             TableCursor* lead = set.lead[i].get();
-            const Row lead_to = std::min<Row>(y + n - 1 + set.radius, height - 1);
-            tasks.push_back([&, lead, i, lead_to] { advance(*lead, i, lead_to, ring); });
+            const InputRing& lead_rows = set.lead_rows ? *set.lead_rows : ring;
+            tasks.push_back([&, lead, i, to = lead_to(set, step)] { advance(*lead, i, to, lead_rows); });
             if (set.trail.empty()) continue;
             TableCursor* trail = set.trail[i].get();
-            const Row trail_to = y + n - 2 - static_cast<Row>(set.radius);
-            tasks.push_back([&, trail, i, trail_to] { advance(*trail, i, trail_to, ring); });
+            const InputRing& trail_rows = set.trail_rows ? *set.trail_rows : ring;
+            tasks.push_back([&, trail, i, to = trail_to(set, step)] { advance(*trail, i, to, trail_rows); });
           }
       }
       if (step >= 1 && step - 1 < count) {
@@ -270,26 +329,40 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
 }
 
 long double stream_bytes(const Leveling& given, const PageLayout& layout, std::size_t chunk_rows,
-                         const StreamSettings& settings) {
+                         const StreamSettings& settings, bool reads_again_where_tall) {
   const Leveling leveling = for_picture(given, layout.width, layout.height);
   const long double w = static_cast<long double>(layout.width);
   const Planes planes = planes_of(leveling, layout);
   const std::size_t per_window = planes.count() * tables_list(leveling.algorithm->family).size();
   long double kept = 0;  // table rows the cursors keep
+  std::vector<std::uint32_t> shared;
+  long double own_rings = 0;
   for (std::uint32_t r : {leveling.window1 >> 1, leveling.window2 >> 1}) {
-    kept += keeps_window(r, layout.width, layout.height, per_window, settings.window_table_bytes)
-                ? per_window * static_cast<long double>(window_span(r, layout.height))
-                : per_window * 2.0L * two_bands;
+    const bool keep = keeps_window(r, layout.width, layout.height, per_window, settings.window_table_bytes);
+    kept += keep ? per_window * static_cast<long double>(window_span(r, layout.height)) : per_window * 2.0L * two_bands;
+    if (reads_again_where_tall && reads_again(r, layout, settings)) own_rings += keep ? 1 : 2;
+    else shared.push_back(r);
     if (leveling.windows == 1) break;
   }
-  const long double ring = static_cast<long double>(ring_rows(leveling, layout.height, chunk_rows)) *
-                           layout.row_bytes();
-  // A cursor holds a band and the row above, and a band of values; the band of leveled
-  // rows; scratch rows of every thread; code tables of 16-bit channels.
-  const long double rows = (kept + 2.0L * per_window * table_group) * w * 8 + 2.0L * layout.channels * band_rows * w * 8 +
-                           settings.threads * 12 * w * 8;
+  const long double ring = (static_cast<long double>(ring_rows(shared, layout.height, chunk_rows)) +
+                            own_rings * own_ring_rows(chunk_rows)) * layout.row_bytes();
+  // A cursor holds its rows; a group of values and scratch rows of every thread; the bands
+  // of leveled rows; code tables of 16-bit channels.
+  const long double rows = kept * w * 8 + settings.threads * (table_group + 15) * w * 8 + 2.0L * layout.channels * band_rows * w * 8;
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
   return ring + rows + codes;
+}
+
+int stream_readers(const Leveling& given, const PageLayout& layout, const StreamSettings& settings) {
+  const Leveling leveling = for_picture(given, layout.width, layout.height);
+  const std::size_t per_window = planes_of(leveling, layout).count() * tables_list(leveling.algorithm->family).size();
+  int readers = 1;
+  for (std::uint32_t r : {leveling.window1 >> 1, leveling.window2 >> 1}) {
+    if (reads_again(r, layout, settings))
+      readers += keeps_window(r, layout.width, layout.height, per_window, settings.window_table_bytes) ? 1 : 2;
+    if (leveling.windows == 1 || (leveling.window2 >> 1) == (leveling.window1 >> 1)) break;
+  }
+  return readers;
 }
 
 }  // namespace kelvane

@@ -19,7 +19,10 @@ struct StreamSettings {
   unsigned long long memory_limit = 0;  // bytes a file's leveling may use, 0: what the system has
   // Memory for the table rows of a window's height: where they fit, the leading cursors keep
   // them and no trailing cursor builds every table row a second time.
-  long double window_table_bytes = 64.0L * (1 << 20);
+  long double window_table_bytes = 32.0L * (1 << 20);
+  // Memory above which a window's height of the page's rows is read again, by readers of
+  // their own, rather than kept, where the source has second readers.
+  long double window_row_bytes = 16.0L * (1 << 20);
   // A file's page whose samples take at most this many bytes is decoded once and walked in
   // memory; 0: never.
   long double held_page_bytes = 0;
@@ -39,8 +42,14 @@ struct LevelingReport {
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings);
 
 // The memory a page's stream needs at most, in bytes, for the budget check: it grows with
-// the width and the window, not with the height (beyond the window's).
+// the width and the window, not with the height (beyond the window's). A window whose
+// height of rows would take more than the settings' window_row_bytes reads them again with
+// readers of its own where the source has them (`reads_again_where_tall`).
 long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
-                         const StreamSettings& settings);
+                         const StreamSettings& settings, bool reads_again_where_tall = false);
+
+// How many readers of the page the stream uses where the source has second ones: 1, or up to
+// 5 (a leading and a trailing reader for each tall window).
+int stream_readers(const Leveling& leveling, const PageLayout& layout, const StreamSettings& settings);
 
 }  // namespace kelvane

@@ -2,6 +2,7 @@
 // Where the rows of a page come from and where the leveled rows go: a file being read and
 // written, or a picture in memory.
 #include <cstddef>
+#include <memory>
 
 #include "image/page_layout.h"
 
@@ -22,6 +23,9 @@ class RowSource {
     row_stride = 0;
     return nullptr;
   }
+  // A second source of the same rows, read on its own from the top, or null where there is
+  // none: a window too tall to keep its rows in memory reads them again instead.
+  virtual std::unique_ptr<RowSource> another() { return nullptr; }
 };
 
 class RowSink {

@@ -14,7 +14,7 @@ class TableCursor {
   // Keeps the last `kept` rows it computed (at least a group and the row above it).
   explicit TableCursor(std::size_t width, std::size_t kept = table_group + 1)
       : width_(width), slots_(static_cast<long long>(std::max(kept, table_group + 1))),
-        rows_(static_cast<std::size_t>(slots_) * width), values_(table_group * width), scratch_(3 * width) {}
+        rows_(static_cast<std::size_t>(slots_) * width) {}
 
   // The next row it will compute.
   long long next() const { return next_; }
@@ -26,13 +26,18 @@ class TableCursor {
   // table sums (scratch: three rows to work in). Nothing happens when last < next().
   template <class Values>
   void advance(long long last, Values values) {
+    // A group of the plane's values and three rows to work in, of the calling thread: the
+    // cursors of a page take turns on the threads, and need them only while they advance.
+    thread_local std::vector<double> work;
+    if (next_ <= last && work.size() < (table_group + 3) * width_) work.resize((table_group + 3) * width_);
+    double* scratch = work.data() + table_group * width_;
     while (next_ <= last) {
       const std::size_t count = static_cast<std::size_t>(std::min<long long>(table_group, last - next_ + 1));
       const double* in[table_group];
       double* out[table_group];
       for (std::size_t k = 0; k < count; ++k) {
-        double* v = values_.data() + k * width_;
-        values(next_ + static_cast<long long>(k), v, scratch_.data());
+        double* v = work.data() + k * width_;
+        values(next_ + static_cast<long long>(k), v, scratch);
         in[k] = v;
         out[k] = const_cast<double*>(row(next_ + static_cast<long long>(k)));
       }
@@ -45,8 +50,6 @@ class TableCursor {
   std::size_t width_;
   long long slots_;
   std::vector<double> rows_;     // row t at slot t % slots_
-  std::vector<double> values_;   // a group of the plane's values
-  std::vector<double> scratch_;
   long long next_ = 0;
 };
 
