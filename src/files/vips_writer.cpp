@@ -119,8 +119,10 @@ class VipsWriter final : public PictureWriter {
   int run_saver(VipsImage* image, VipsTarget* target) {
     switch (format_.encoder) {
       case Encoder::png:
+        // The sub filter alone: on photographs within a few percent of trying every filter
+        // on every row, in two thirds of the time.
         return vips_pngsave_target(image, target, "compression", choices_.png_compression, "filter",
-                                   VIPS_FOREIGN_PNG_FILTER_ALL, nullptr);
+                                   VIPS_FOREIGN_PNG_FILTER_SUB, nullptr);
       case Encoder::jpeg: {
         // A JPEG input's chroma subsampling is kept (the encoder subsamples as 4:2:0 or not at
         // all); otherwise the encoder's choice: none at quality 90 and above.
