@@ -11,11 +11,19 @@
 
 #include "files.h"
 
+void reset_signals() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) ::signal(s, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits) {
   char out_name[] = "/tmp/kelvane-out-XXXXXX", err_name[] = "/tmp/kelvane-err-XXXXXX";
   const int out_fd = ::mkstemp(out_name), err_fd = ::mkstemp(err_name);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    reset_signals();
     ::dup2(out_fd, 1);
     ::dup2(err_fd, 2);
     if (limits.file_size > 0) {

@@ -19,4 +19,8 @@ struct RunLimits {
   bool as_nobody = false;         // drops root's privileges first, so that permissions bind
 };
 
+// Signals as a program started from a plain shell finds them: the test run itself may have
+// been started with some ignored (nohup) or blocked, which a child would inherit.
+void reset_signals();
+
 ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits = RunLimits());

@@ -5,24 +5,78 @@
 // standard deviation, soft minimum and maximum) take reference values: those of the whole
 // channel (one window) or of a second window around the same pixel (two windows). The
 // results are those of the command line `kelvane`, bit for bit: it is a client of this
-// library.
+// header and of nothing else.
 //
 //   kelvane::Operation op{"std", 31};
 //   kelvane::level(kelvane::interleaved(pixels, width, height, 3, kelvane::Sample::u8), op);
 //
 // Link with kelvane::kelvane (CMake: find_package(kelvane)) or `pkg-config --libs kelvane`.
+//
+// Errors: every function that can fail throws kelvane::Error, whose kind() says what failed;
+// none returns an error code. A call that throws has changed nothing a caller can see, except
+// the output pixels of level() (left partly written) and never an output file.
+//
+// Threads: every function may be called from several threads at once. Calls may share an
+// input picture (it is only read) but not an output picture, and not a File. Each call
+// levels with up to Options::threads threads of its own.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-// Symbols of the shared library: the public interface only.
+// The version of this header; version() gives the library's, which should be the same.
+#define KELVANE_VERSION_MAJOR 0
+#define KELVANE_VERSION_MINOR 3
+#define KELVANE_VERSION_PATCH 0
+
+// Symbols of the shared library: the public interface only, where the compiler knows how
+// to say so.
+#if defined(__GNUC__) || defined(__clang__)
 #define KELVANE_API __attribute__((visibility("default")))
+#else
+#define KELVANE_API
+#endif
 
 namespace kelvane {
+
+// "MAJOR.MINOR.PATCH" of the library linked in.
+KELVANE_API std::string version();
+
+// The one type of error. The message is the command line's text, without its "Warning: "
+// or "Error: " in front.
+class KELVANE_API Error : public std::runtime_error {
+ public:
+  enum class Kind {
+    illegal_function,  // not an algorithm
+    illegal_method,    // not a gray method, or none for an algorithm that needs one
+    illegal_window,    // a window that is no window: not a number, a negative share
+    illegal_gain,      // a gain cap below 1, or NaN
+    illegal_option,    // an Options value out of its range
+    illegal_view,      // a PictureView that describes no picture (null data, alpha, strides)
+    picture,           // a picture kelvane cannot level (sizes, non-finite samples)
+    memory,            // more memory than the limit or the system allows
+    file,              // a file that cannot be read or written: path(), error_number()
+    cancelled,         // the progress callback asked to stop
+  };
+  Error(Kind kind, const std::string& message, std::string path = "", int error_number = 0)
+      : std::runtime_error(message), kind_(kind), path_(std::move(path)), error_number_(error_number) {}
+  Kind kind() const { return kind_; }
+  // For file errors: the file, and the system's error number (errno) where the system
+  // refused it, else 0 (a damaged picture, say).
+  const std::string& path() const { return path_; }
+  int error_number() const { return error_number_; }
+
+ private:
+  Kind kind_;
+  std::string path_;
+  int error_number_;
+};
 
 // Sample types of pictures in memory. Integer samples of b bits stand for code / (2^b - 1)
 // and are written back as value * (2^b - 1), clamped to the codes and truncated, as the
@@ -33,6 +87,7 @@ KELVANE_API std::size_t sample_size(Sample sample);
 
 // A picture in memory: sample (x, y) of channel c at
 // data + y * row_stride + x * pixel_stride + c * channel_stride (strides in bytes, any sign).
+// Samples need no alignment. An output's samples must all lie at distinct addresses.
 struct PictureView {
   void* data = nullptr;
   std::size_t width = 0, height = 0, channels = 0;
@@ -43,27 +98,57 @@ struct PictureView {
 };
 
 // Channels interleaved (R G B R G B ...), rows `row_stride` bytes apart (0: packed).
-KELVANE_API PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample,
-                        std::ptrdiff_t row_stride = 0);
+KELVANE_API PictureView interleaved(void* data, std::size_t width, std::size_t height, std::size_t channels,
+                                    Sample sample, std::ptrdiff_t row_stride = 0);
 // One plane of height rows per channel, planes one after the other.
-KELVANE_API PictureView planar(void* data, std::size_t width, std::size_t height, std::size_t channels, Sample sample);
+KELVANE_API PictureView planar(void* data, std::size_t width, std::size_t height, std::size_t channels,
+                               Sample sample);
 
-// What to do: an algorithm of algorithms(), one window or two, and for the _fn algorithms a
-// gray method of gray_methods(). Windows are in pixels; w and w + 1 give the same result
-// for even w, and a window of 0 or 1 is the pixel alone.
+// A window: a number of pixels, or a share of the picture's shorter side. A window of w
+// pixels spans w / 2 pixels on each side of a pixel, so w and w + 1 give the same result for
+// even w, and 0 or 1 is the pixel alone. A share becomes the odd number of pixels nearest to
+// it, the larger where two are as near, at least 1, picture by picture; shares count to a
+// millionth of a percent.
+class KELVANE_API Window {
+ public:
+  // As the command line takes a number: a negative one wraps to 2^32 + n (-1: a window over
+  // any picture), one beyond 32 bits is the largest window, 2^32 - 1.
+  Window(long long pixels = 31);
+  // A share of the shorter side in percent (5, 12.5). Throws Error (illegal_window) for a
+  // negative or non-finite share.
+  static Window share(double percent);
+  // The command line's text of a window: "31", "-1", "5%", "12.5%". Throws Error
+  // (illegal_window) for any other text.
+  static Window parse(const std::string& text);
+
+  bool is_share() const { return is_share_; }
+  std::uint32_t pixels() const { return pixels_; }  // for a window in pixels
+  double percent() const;                           // for a share
+  // The window in pixels on a picture of that size.
+  std::uint32_t pixels_for(std::size_t width, std::size_t height) const;
+  // As parse() reads it back.
+  std::string text() const;
+
+  bool operator==(const Window& other) const {
+    return is_share_ == other.is_share_ && pixels_ == other.pixels_ && millionths_ == other.millionths_;
+  }
+  bool operator!=(const Window& other) const { return !(*this == other); }
+
+ private:
+  bool is_share_ = false;
+  std::uint32_t pixels_ = 31;
+  std::uint64_t millionths_ = 0;  // of a percent, for a share
+};
+
+// What to do: an algorithm of algorithms(), one window or two, and for the _fn algorithms
+// a gray method of gray_methods(). With one window the statistics of the window are replaced
+// by those of the whole channel; with two, by those of `window2` around the same pixel.
 struct Operation {
   std::string algorithm;
-  std::uint32_t window1 = 31;
-  std::uint32_t window2 = 0;  // with windows == 2
-  int windows = 1;
-  std::string method;          // for the _fn algorithms
-  bool level_alpha = false;    // level alpha like a colour instead of keeping it
-  // A window as a share of the picture's shorter side, in percent (5, 12.5), in place of
-  // window1 (window2) where not negative: the odd number of pixels nearest to that share,
-  // the larger where two are as near, at least 1, picture by picture. Shares count to a
-  // millionth of a percent.
-  double window1_percent = -1;
-  double window2_percent = -1;
+  Window window;
+  std::optional<Window> window2;
+  std::string method;        // for the _fn algorithms only
+  bool level_alpha = false;  // level alpha like a colour instead of keeping it
   // std, minmax and range (and their _fn forms) multiply a value's distance from its local
   // reference by (target deviation or soft range / local one); max_gain, at least 1, caps
   // that factor, so that flat regions are not stretched into noise. Infinity: no cap. mean
@@ -71,20 +156,25 @@ struct Operation {
   double max_gain = std::numeric_limits<double>::infinity();
 
   Operation() = default;
-  Operation(std::string algorithm_, std::uint32_t window, std::string method_ = "")
-      : algorithm(std::move(algorithm_)), window1(window), method(std::move(method_)) {}
-  Operation(std::string algorithm_, std::uint32_t window1_, std::uint32_t window2_, std::string method_ = "")
-      : algorithm(std::move(algorithm_)), window1(window1_), window2(window2_), windows(2), method(std::move(method_)) {}
+  Operation(std::string algorithm_, Window window_, std::string method_ = "")
+      : algorithm(std::move(algorithm_)), window(window_), method(std::move(method_)) {}
+  Operation(std::string algorithm_, Window window1_, Window window2_, std::string method_ = "")
+      : algorithm(std::move(algorithm_)), window(window1_), window2(window2_), method(std::move(method_)) {}
 };
 
 struct Options {
-  unsigned threads = 0;                // 0: every core
+  unsigned threads = 0;                 // 0: every core
   unsigned long long memory_limit = 0;  // bytes a call may use; 0: what the system has
-  int jpeg_quality = 100;              // file outputs
-  int png_compression = 2;
-  std::string tiff_compression;        // empty: a TIFF input's own lossless one, else none
-  std::string jpeg_subsampling;        // "4:4:4" or "4:2:0"; empty: a JPEG input's own, else by quality
-  std::string webp;                    // "lossless" or "lossy"; empty: a WebP input's own, else lossy
+  // For file outputs; level_file() throws Error (illegal_option) for a value out of range.
+  int jpeg_quality = 100;               // 1 to 100 (and lossy WebP and HEIF)
+  int png_compression = 2;              // zlib level, 0 to 9
+  std::string tiff_compression;         // none, lzw, zip, packbits; empty: a TIFF input's own, else none
+  std::string jpeg_subsampling;         // "4:4:4" or "4:2:0"; empty: a JPEG input's own, else by quality
+  std::string webp;                     // "lossless" or "lossy"; empty: a WebP input's own, else lossy
+  // Told how far the call is (0 to 1), from the calling thread, a few times a second at most
+  // on large pictures. Returning false cancels the call: it throws Error (cancelled), and a
+  // file's output is left as it was.
+  std::function<bool(double fraction)> progress;
 };
 
 // What a call did besides leveling.
@@ -94,70 +184,91 @@ struct Report {
   bool channel_by_channel = false;
 };
 
-// The one type of error. The message is the command line's text, without its "Warning: "
-// or "Error: " in front.
-class KELVANE_API Error : public std::runtime_error {
- public:
-  enum class Kind {
-    illegal_function,  // not an algorithm
-    illegal_method,    // not a gray method
-    illegal_window,    // a window (or two) the algorithm does not take
-    illegal_gain,      // a gain cap below 1
-    picture,           // a picture kelvane cannot level (shape, samples)
-    file,              // a file that cannot be read or written
-  };
-  Error(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-  Kind kind() const { return kind_; }
-
- private:
-  Kind kind_;
+// The keywords, in the command line's order, and what they mean.
+struct AlgorithmInfo {
+  std::string name;
+  std::string matches;    // what the algorithm matches to the reference, for help texts
+  bool takes_method;      // the _fn algorithms: a gray method follows the windows
+  bool stretches;         // it multiplies distances (std, minmax, range): max_gain applies
 };
+struct GrayMethodInfo {
+  std::string name;
+  std::string description;
+};
+KELVANE_API std::vector<AlgorithmInfo> algorithm_info();
+KELVANE_API std::vector<GrayMethodInfo> gray_method_info();
+KELVANE_API std::vector<std::string> algorithms();    // the names only
+KELVANE_API std::vector<std::string> gray_methods();  // the names only
 
-// The keywords, in the command line's order.
-KELVANE_API std::vector<std::string> algorithms();
-KELVANE_API std::vector<std::string> gray_methods();
+// Picture formats: the readable ones in words, for help texts, and the extensions an output
+// may have (lower case, without the dot).
+KELVANE_API std::string readable_formats();
+KELVANE_API std::vector<std::string> writable_extensions();
+KELVANE_API bool writes_extension(const std::string& extension);
 
-// Throws Error (illegal_function, illegal_method) unless the operation can be done.
+// Throws Error (illegal_function, illegal_method, illegal_gain) unless the operation can be
+// done on some picture. Its windows are always windows.
 KELVANE_API void check(const Operation& operation);
 
+// What is legal but rarely meant: a window of one pixel, whose statistics are the pixel's
+// own (for a share of the shorter side, on any picture of these sizes, width by height).
+// The command line's notes, without its "Note: ". Throws Error as check() does.
+KELVANE_API std::vector<std::string> notes_on(const Operation& operation,
+                                              const std::vector<std::pair<std::size_t, std::size_t>>& sizes = {});
+
 // Levels the picture in place, or from `in` into `out` (same size and channels, any sample
-// type and layout; it may be `in`).
+// type and layout). `out` may be `in` itself (the same data, strides and samples); any other
+// overlap of their samples is refused, as are null data for a picture with samples, an alpha
+// outside [-1, channels) and output strides that put two samples at one address. Throws
+// Error: illegal_* for the operation or the views, picture (non-finite float samples, which
+// are counted), memory, cancelled.
 KELVANE_API Report level(const PictureView& picture, const Operation& operation, const Options& options = Options());
 KELVANE_API Report level(const PictureView& in, const PictureView& out, const Operation& operation,
-             const Options& options = Options());
+                         const Options& options = Options());
 
 // Whether the file looks like a picture kelvane reads, from its first bytes (from its name
 // only for .cimg and .asc): for choosing the files of a folder to level.
 KELVANE_API bool is_picture_file(const std::string& path);
 
+class File;
+
+// Levels every page of the input file into the output (format by its extension), which an
+// existing file makes way for only once the new one is complete: a failure or a cancel
+// leaves it as it was. The output may name the input. Throws Error.
+KELVANE_API Report level_file(File& input, const std::string& output, const Operation& operation,
+                              const Options& options = Options());
+KELVANE_API Report level_file(const std::string& input, const std::string& output, const Operation& operation,
+                              const Options& options = Options());
+
 // A picture file opened to its headers: every page's size is known before any pixel is read.
+// A File is used by one thread at a time.
 class KELVANE_API File {
  public:
-  // Throws Error (file). The options' memory limit bounds what a header may announce.
+  // Throws Error (file, memory). The options' memory limit bounds what a header may announce.
   explicit File(const std::string& path, const Options& options = Options());
   ~File();
   File(File&&) noexcept;
   File& operator=(File&&) noexcept;
 
+  const std::string& path() const;
   std::size_t pages() const;
+  // Of page `page`; throws std::out_of_range past the last page.
   std::size_t width(std::size_t page = 0) const;
   std::size_t height(std::size_t page = 0) const;
   std::size_t channels(std::size_t page = 0) const;
 
-  struct Reader;
-  Reader& reader() { return *reader_; }
-
  private:
-  std::unique_ptr<Reader> reader_;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  friend Report level_file(File& input, const std::string& output, const Operation& operation,
+                           const Options& options);
 };
 
-// Levels every page of the input file into the output (format by its extension), which an
-// existing file makes way for only once the new one is complete. `progress`, when given, is
-// told how far the work is (0 to 1). Throws Error.
-KELVANE_API Report level_file(File& input, const std::string& output, const Operation& operation,
-                  const Options& options = Options(), void (*progress)(double fraction, void* context) = nullptr,
-                  void* context = nullptr);
-KELVANE_API Report level_file(const std::string& input, const std::string& output, const Operation& operation,
-                  const Options& options = Options());
+
+// Removes the temporary files of outputs being written now, which only exist where the
+// file system cannot hold a file without a name. For a program's own handlers of SIGINT,
+// SIGTERM and the like, before it ends: it is async-signal-safe. The library installs no
+// signal handler of its own.
+KELVANE_API void forget_unfinished_outputs();
 
 }  // namespace kelvane

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,7 +35,7 @@ std::string link_target(const std::string& path) {
     const std::string link(buffer, static_cast<std::size_t>(n));
     current = link[0] == '/' ? link : folder_of(current) + "/" + link;
   }
-  throw write_error(path, std::strerror(ELOOP));
+  throw write_error(path, ELOOP);
 }
 
 mode_t mode_for(const std::string& target) {
@@ -63,40 +62,33 @@ std::string hidden_name(const std::string& folder) {
   return name;
 }
 
-// Named temporary files that exist now, for the signal handler: fixed slots of plain
-// characters, since a handler may not allocate or lock.
+// Named temporary files that exist now, for unlink_unfinished(), which may run in a signal
+// handler: fixed slots of plain characters, since a handler may not allocate or lock. A slot
+// is claimed by one file, which alone writes and clears it; its name is published by `ready`.
 constexpr int slots = 64;
 char pending[slots][PATH_MAX];
-std::atomic<bool> used[slots];
+std::atomic<bool> claimed[slots];
+std::atomic<bool> ready[slots];
 
-void on_fatal_signal(int signal) {
-  for (int i = 0; i < slots; ++i)
-    if (used[i].load()) ::unlink(pending[i]);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
+// The slot that now holds the path, or -1 when all are taken (the file is then removed on
+// failure but not on a signal).
 int remember(const std::string& path) {
-  static std::once_flag handlers;
-  std::call_once(handlers, [] {
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-      struct sigaction old;
-      if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(s, on_fatal_signal);
-    }
-  });
   for (int i = 0; i < slots; ++i) {
     bool expected = false;
-    if (path.size() < PATH_MAX && used[i].compare_exchange_strong(expected, true)) {
+    if (path.size() < PATH_MAX && claimed[i].compare_exchange_strong(expected, true)) {
       std::memcpy(pending[i], path.c_str(), path.size() + 1);
+      ready[i].store(true);
       return i;
     }
   }
   return -1;
 }
 
-void forget(const std::string& path) {
-  for (int i = 0; i < slots; ++i)
-    if (used[i].load() && path == pending[i]) used[i].store(false);
+void forget(int& slot) {
+  if (slot < 0) return;
+  ready[slot].store(false);
+  claimed[slot].store(false);
+  slot = -1;
 }
 
 }  // namespace
@@ -104,7 +96,7 @@ void forget(const std::string& path) {
 AtomicFile::AtomicFile(const std::string& output, Creation creation) : output_(output), target_(link_target(output)) {
   struct stat existing;
   if (::stat(target_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode))
-    throw write_error(output, "it is a folder");
+    throw FileError("cannot write " + output + ": it is a folder", output, EISDIR);
   const std::string folder = folder_of(target_);
   const mode_t mode = mode_for(target_);
   mode_ = mode;
@@ -113,31 +105,31 @@ AtomicFile::AtomicFile(const std::string& output, Creation creation) : output_(o
     for (int attempt = 0; attempt < 100 && named_.empty(); ++attempt) {
       const std::string name = hidden_name(folder);
       const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-      if (fd < 0 && errno != EEXIST) throw write_error(output, std::strerror(errno));
+      if (fd < 0 && errno != EEXIST) throw write_error(output, errno);
       if (fd < 0) continue;
       ::close(fd);
       ::unlink(name.c_str());
       named_ = name;
-      remember(named_);
+      slot_ = remember(named_);
     }
-    if (named_.empty()) throw write_error(output, std::strerror(EEXIST));
+    if (named_.empty()) throw write_error(output, EEXIST);
     return;
   }
   fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
   if (fd_ < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    // No unnamed files here: a hidden name, removed on failure and on the usual signals.
+    // No unnamed files here: a hidden name, removed on failure and by unlink_unfinished().
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       named_ = hidden_name(folder);
-      remember(named_);
+      slot_ = remember(named_);
       fd_ = ::open(named_.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, mode);
       if (fd_ < 0) {
-        forget(named_);
+        forget(slot_);
         if (errno != EEXIST) break;
       }
     }
     if (fd_ < 0) named_.clear();
   }
-  if (fd_ < 0) throw write_error(output, std::strerror(errno));
+  if (fd_ < 0) throw write_error(output, errno);
   ::fchmod(fd_, mode);  // exactly the output's permissions, whatever the umask
 }
 
@@ -145,7 +137,7 @@ AtomicFile::~AtomicFile() {
   if (fd_ >= 0) ::close(fd_);
   if (!committed_ && !named_.empty()) {
     ::unlink(named_.c_str());
-    forget(named_);
+    forget(slot_);
   }
 }
 
@@ -155,31 +147,32 @@ void AtomicFile::commit() {
   if (fd_ < 0) {
     // Made by the encoder: opened again to be flushed, with the output's permissions.
     fd_ = ::open(named_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw write_error(output_, std::strerror(errno));
+    if (fd_ < 0) throw write_error(output_, errno);
     ::fchmod(fd_, mode_);
   }
-  if (::fsync(fd_) != 0) throw write_error(output_, std::strerror(errno));
+  if (::fsync(fd_) != 0) throw write_error(output_, errno);
   if (named_.empty()) {
     // Give the unnamed file a hidden name, then move it over the target.
     const std::string folder = folder_of(target_);
     for (int attempt = 0; attempt < 100 && named_.empty(); ++attempt) {
       const std::string name = hidden_name(folder);
-      remember(name);
+      slot_ = remember(name);
       if (::linkat(AT_FDCWD, ("/proc/self/fd/" + std::to_string(fd_)).c_str(), AT_FDCWD, name.c_str(),
                    AT_SYMLINK_FOLLOW) == 0) {
         named_ = name;
       } else {
-        forget(name);
-        if (errno != EEXIST) throw write_error(output_, std::strerror(errno));
+        const int error = errno;
+        forget(slot_);
+        if (error != EEXIST) throw write_error(output_, error);
       }
     }
-    if (named_.empty()) throw write_error(output_, std::strerror(EEXIST));
+    if (named_.empty()) throw write_error(output_, EEXIST);
   }
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) throw write_error(output_, std::strerror(errno));
-  if (::rename(named_.c_str(), target_.c_str()) != 0) throw write_error(output_, std::strerror(errno));
-  forget(named_);
+  if (::close(fd) != 0) throw write_error(output_, errno);
+  if (::rename(named_.c_str(), target_.c_str()) != 0) throw write_error(output_, errno);
+  forget(slot_);
   committed_ = true;
   // The new name is durable once the folder is.
   const int folder = ::open(folder_of(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -187,6 +180,11 @@ void AtomicFile::commit() {
     ::fsync(folder);
     ::close(folder);
   }
+}
+
+void unlink_unfinished() {
+  for (int i = 0; i < slots; ++i)
+    if (ready[i].load()) ::unlink(pending[i]);
 }
 
 }  // namespace kelvane

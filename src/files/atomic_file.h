@@ -3,7 +3,7 @@
 // an unnamed file in the destination's folder (O_TMPFILE), which is given a name only once it
 // is complete and flushed to disk, and then renamed over the destination: a run that ends
 // early, even by SIGKILL, leaves nothing behind. Where the filesystem has no unnamed files, a
-// hidden named one is used, and SIGINT, SIGTERM and SIGHUP remove it before the process ends.
+// hidden named one is used, removed on failure and by unlink_unfinished().
 // An output that is a symbolic link stays one: its target is replaced.
 #include <sys/types.h>
 
@@ -35,6 +35,11 @@ class AtomicFile {
   int fd_ = -1;
   mode_t mode_ = 0644;
   bool committed_ = false;
+  int slot_ = -1;  // where unlink_unfinished() finds the hidden name, or -1
 };
+
+// Removes the hidden files of outputs being written now. Async-signal-safe: for a program's
+// signal handlers, before it ends.
+void unlink_unfinished();
 
 }  // namespace kelvane

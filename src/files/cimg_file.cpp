@@ -169,7 +169,7 @@ void write_cimg(int fd, const std::string& output, CImgFormat format, std::size_
   std::FILE* stream = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
   if (!stream) {
     if (copy >= 0) ::close(copy);
-    throw write_error(output, std::strerror(errno));
+    throw write_error(output, errno);
   }
   bool written = true;
   try {
@@ -180,7 +180,7 @@ void write_cimg(int fd, const std::string& output, CImgFormat format, std::size_
   }
   const int error = std::ferror(stream) ? errno : 0;
   if (std::fclose(stream) != 0 || !written || error)
-    throw write_error(output, std::strerror(error ? error : (errno ? errno : EIO)));
+    throw write_error(output, error ? error : (errno ? errno : EIO));
 }
 
 }  // namespace kelvane

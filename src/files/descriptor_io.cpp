@@ -48,7 +48,7 @@ void OutputBytes::put(const void* bytes, std::size_t size, off_t offset) {
 }
 
 void OutputBytes::check() const {
-  if (error_ != 0) throw write_error(path_, std::strerror(error_));
+  if (error_ != 0) throw write_error(path_, error_);
 }
 
 }  // namespace kelvane

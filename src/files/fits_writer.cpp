@@ -78,7 +78,7 @@ class FitsWriter final : public PictureWriter {
 
  private:
   FileError failed() const {
-    return write_error(output_, errno != 0 ? std::strerror(errno) : std::string("the FITS encoder failed"));
+    return errno != 0 ? write_error(output_, errno) : write_error(output_, "the FITS encoder failed");
   }
 
   std::string output_;

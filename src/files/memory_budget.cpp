@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -88,7 +89,7 @@ std::string memory_shortfall(std::size_t width, std::size_t height, long double 
 void check_memory(const std::string& path, std::size_t width, std::size_t height, long double bytes,
                   unsigned long long limit) {
   const std::string shortfall = memory_shortfall(width, height, bytes, limit);
-  if (!shortfall.empty()) throw read_error(path, shortfall);
+  if (!shortfall.empty()) throw FileError("cannot read " + path + ": " + shortfall, path, ENOMEM);
 }
 
 }  // namespace kelvane

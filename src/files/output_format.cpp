@@ -77,13 +77,19 @@ bool holds_whole_pages(const OutputFormat& format) {
   return format.encoder == Encoder::cimg || format.encoder == Encoder::cimgz || format.encoder == Encoder::ascii;
 }
 
-std::string writable_extensions() {
+std::vector<std::string> output_extensions() {
+  std::vector<std::string> extensions;
+  for (const auto& f : formats()) extensions.push_back(f.extension);
+  return extensions;
+}
+
+std::string extension_list_text() {
   std::string list;
-  for (const auto& f : formats()) list += (list.empty() ? "." : ", .") + std::string(f.extension);
+  for (const std::string& extension : output_extensions()) list += (list.empty() ? "." : ", .") + extension;
   return list;
 }
 
-bool writes_extension(const std::string& extension) {
+bool output_extension_known(const std::string& extension) {
   const std::string ext = extension_of("picture." + extension);
   for (const auto& format : formats())
     if (ext == format.extension) return true;
@@ -96,7 +102,7 @@ const OutputFormat& output_format(const std::string& path) {
     if (ext == format.extension) return format;
   throw write_error(path, (ext.empty() ? std::string("no extension to choose a picture format by")
                                        : "unknown picture format '." + ext + "'") +
-                              " (use " + writable_extensions() + ")");
+                              " (use " + extension_list_text() + ")");
 }
 
 std::vector<PagePlan> plan_output(const OutputFormat& format, const std::string& path,

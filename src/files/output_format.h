@@ -35,13 +35,15 @@ struct OutputFormat {
 const OutputFormat& output_format(const std::string& path);
 
 // Whether an output named with this extension (without its dot) can be written.
-bool writes_extension(const std::string& extension);
+bool output_extension_known(const std::string& extension);
 
 // The image library's own formats, written whole at the end rather than row by row.
 bool holds_whole_pages(const OutputFormat& format);
 
-// The extensions kelvane writes, for messages and help.
-std::string writable_extensions();
+// The extensions kelvane writes, in lower case without the dot; and as ".png, .jpg, ..." for
+// messages.
+std::vector<std::string> output_extensions();
+std::string extension_list_text();
 
 // How one page is written.
 struct PagePlan {

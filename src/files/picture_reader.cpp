@@ -17,7 +17,7 @@
 
 namespace kelvane {
 
-const char* const readable_formats =
+const char* const readable_formats_text =
     "PNG, JPEG, TIFF, PNM, PFM, BMP, FITS, OpenEXR, Radiance HDR, WebP, HEIF, AVIF, JPEG 2000, GIF, .cimg, .asc";
 
 namespace {
@@ -109,7 +109,7 @@ bool looks_like_picture(const std::string& path) {
 
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw read_error(path, std::strerror(errno));
+  if (fd < 0) throw read_error(path, errno);
   return open_picture_on(path, fd, memory_limit);
 }
 
@@ -127,13 +127,13 @@ std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, 
   Descriptor file;
   file.fd = fd;
   struct stat info;
-  if (::fstat(file.fd, &info) != 0) throw read_error(path, std::strerror(errno));
-  if (S_ISDIR(info.st_mode)) throw read_error(path, "it is a folder, not a picture");
+  if (::fstat(file.fd, &info) != 0) throw read_error(path, errno);
+  if (S_ISDIR(info.st_mode)) throw FileError("cannot read " + path + ": it is a folder, not a picture", path, EISDIR);
   if (info.st_size == 0) throw read_error(path, "the file is empty");
 
   unsigned char head[16] = {};
   const ssize_t n = ::pread(file.fd, head, sizeof head, 0);
-  if (n < 0) throw read_error(path, std::strerror(errno));
+  if (n < 0) throw read_error(path, errno);
   switch (reader_for(head, static_cast<std::size_t>(n), path)) {
     case Reader::pnm: return open_pnm(path, file.release());
     case Reader::tiff: return open_tiff(path, file.release(), memory_limit);
@@ -145,7 +145,7 @@ std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, 
     case Reader::ascii: return open_cimg(path, CImgFormat::ascii);
     case Reader::none: break;
   }
-  throw read_error(path, std::string("not a picture in a format kelvane reads (") + readable_formats + ")");
+  throw read_error(path, std::string("not a picture in a format kelvane reads (") + readable_formats_text + ")");
 }
 
 }  // namespace kelvane

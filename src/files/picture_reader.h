@@ -71,6 +71,6 @@ std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, 
 bool looks_like_picture(const std::string& path);
 
 // The formats open_picture reads, for messages and help.
-extern const char* const readable_formats;
+extern const char* const readable_formats_text;
 
 }  // namespace kelvane

@@ -171,14 +171,14 @@ class TiffWriter final : public PictureWriter {
         int error = write_at(fd, bytes.data(), bytes.size(), static_cast<off_t>(at));
         if (error == 0)
           error = write_at(fd, pointer, field, static_cast<off_t>(directory + count_bytes + i * entry_bytes + (big ? 12 : 8)));
-        if (error != 0) throw write_error(output_, std::strerror(error));
+        if (error != 0) throw write_error(output_, error);
       }
       directory = number(entries.data() + n * entry_bytes, field);
     }
   }
 
   FileError failed() const {
-    if (tiff_ && tiff_->write_error()) return write_error(output_, std::strerror(tiff_->write_error()));
+    if (tiff_ && tiff_->write_error()) return write_error(output_, tiff_->write_error());
     return write_error(output_, "the TIFF encoder failed" + (tiff_ && !tiff_->complaint().empty() ? " (" + tiff_->complaint() + ")" : ""));
   }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 #include <vips/vips.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -195,7 +196,7 @@ class VipsReader final : public PictureReader {
 
  private:
   FileError damaged() const {
-    if (for_want_of_memory(take_vips_error())) return read_error(path_, "not enough memory to decode it");
+    if (for_want_of_memory(take_vips_error())) return FileError("cannot read " + path_ + ": not enough memory to decode it", path_, ENOMEM);
     return read_error(path_, "damaged or truncated " + format_ + " file");
   }
 

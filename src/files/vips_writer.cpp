@@ -205,8 +205,8 @@ class VipsWriter final : public PictureWriter {
   }
 
   FileError failure() const {
-    if (output_.bytes().error()) return write_error(path_, std::strerror(output_.bytes().error()));
-    if (short_of_memory_) return write_error(path_, "not enough memory to encode it");
+    if (output_.bytes().error()) return write_error(path_, output_.bytes().error());
+    if (short_of_memory_) return FileError("cannot write " + path_ + ": not enough memory to encode it", path_, ENOMEM);
     return write_error(path_, std::string("the ") + format_.name + " encoder failed");
   }
 

@@ -5,24 +5,24 @@
 // written by the library. A mistyped command line is answered before any picture library
 // starts. A warning ends the run before anything is written; the exit status says whether an
 // output was written (see exit_status.h).
+#include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdint>
 #include <exception>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "kelvane/kelvane.h"
-#include "leveling/algorithms.h"
 #include "main/exit_status.h"
 #include "main/folder_mode.h"
 #include "main/messages.h"
 #include "main/options.h"
 #include "main/progress.h"
-#include "leveling/window_arg.h"
 
 namespace kelvane {
 namespace {
@@ -40,21 +40,11 @@ bool is_folder(const char* path) {
 // A window of one pixel has the pixel's own statistics: with one window every pixel of a
 // channel comes out alike, which is rarely what was meant. Percent windows are checked on
 // the file's pages (a folder's pictures are not opened for it).
-void note_windows_of_one_pixel(const Operation& operation, const Algorithm& algorithm, const File* file) {
-  const std::uint32_t pixels[2] = {operation.window1, operation.window2};
-  const double percent[2] = {operation.window1_percent, operation.window2_percent};
-  for (int i = 0; i < operation.windows; ++i) {
-    bool alone = percent[i] < 0 ? pixels[i] <= 1 : percent[i] == 0;
-    if (percent[i] > 0 && file) {
-      const WindowShare share = share_of_percent(percent[i]);
-      for (std::size_t page = 0; page < file->pages(); ++page)
-        alone = alone || window_of_share(share, file->width(page), file->height(page)) <= 1;
-    }
-    if (alone) note_pixel_alone(operation.windows == 1 ? 0 : i + 1, algorithm.takes_method);
-  }
+void note_windows_of_one_pixel(const Operation& operation, const File* file) {
+  std::vector<std::pair<std::size_t, std::size_t>> sizes;
+  for (std::size_t page = 0; file && page < file->pages(); ++page) sizes.emplace_back(file->width(page), file->height(page));
+  for (const std::string& note : notes_on(operation, sizes)) say_note(note);
 }
-
-void show_progress(double fraction, void* line) { static_cast<ProgressLine*>(line)->show(fraction); }
 
 // words: the keyword, the input, the output and the arguments.
 int run(const CommandLine& command_line, int count, char** words) {
@@ -64,50 +54,75 @@ int run(const CommandLine& command_line, int count, char** words) {
     warn_missing_file(input);
     return exit_failure;
   }
-  const Algorithm* algorithm = find_algorithm(keyword);
-  if (!algorithm) {
+  const std::vector<AlgorithmInfo> algorithms = algorithm_info();
+  const auto algorithm = std::find_if(algorithms.begin(), algorithms.end(),
+                                      [&](const AlgorithmInfo& a) { return a.name == keyword; });
+  if (algorithm == algorithms.end()) {
     warn_illegal_function(keyword);
+    return exit_misuse;
+  }
+  // After the keyword: the input, the output, one window or two, and the gray method of the
+  // _fn algorithms.
+  const int windows = count - 3 - (algorithm->takes_method ? 1 : 0);
+  if (windows != 1 && windows != 2) {
+    warn_parameter_count(keyword, count - 1);
     return exit_misuse;
   }
   Operation operation;
   operation.algorithm = keyword;
   operation.level_alpha = command_line.level_alpha;
-  operation.windows = window_count(*algorithm, count - 1);
-  if (operation.windows == 0) {
-    warn_parameter_count(keyword, count - 1);
-    return exit_misuse;
-  }
   if (algorithm->takes_method) {
     operation.method = words[count - 1];
-    if (!find_gray_method(operation.method.c_str())) {
+    const std::vector<std::string> methods = gray_methods();
+    if (std::find(methods.begin(), methods.end(), operation.method) == methods.end()) {
       warn_illegal_method(operation.method.c_str());
       return exit_misuse;
     }
   }
-  std::uint32_t* window[2] = {&operation.window1, &operation.window2};
-  double* percent[2] = {&operation.window1_percent, &operation.window2_percent};
-  for (int i = 0; i < operation.windows; ++i) {
-    WindowShare share = no_share;
-    if (parse_window_share(words[3 + i], share)) *percent[i] = percent_of(share);
-    else if (!parse_window(words[3 + i], *window[i])) {
+  for (int i = 0; i < windows; ++i) {
+    try {
+      const Window window = Window::parse(words[3 + i]);
+      if (i == 0) operation.window = window;
+      else operation.window2 = window;
+    } catch (const Error&) {
       warn_illegal_window(words[3 + i]);
       return exit_misuse;
     }
   }
   operation.max_gain = command_line.max_gain;
-  if (algorithm->family == Family::mean && !std::isinf(operation.max_gain)) note_gain_ignored(keyword);
+  if (!algorithm->stretches && !std::isinf(operation.max_gain)) note_gain_ignored(keyword);
   // The header only: every page's size is known before any pixel is decoded.
   std::unique_ptr<File> file;
   if (!is_folder(input)) file = std::make_unique<File>(input, command_line.options);
-  note_windows_of_one_pixel(operation, *algorithm, file.get());
+  note_windows_of_one_pixel(operation, file.get());
   if (!file)
     return level_folder(input, words[2], operation, command_line.options, command_line.folder,
                         command_line.progress_delay);
   if (!command_line.folder.format.empty() || command_line.folder.skip_existing) note_folder_options_ignored();
   ProgressLine line(std::string("Leveling ") + input, command_line.progress_delay);
-  const Report report = level_file(*file, words[2], operation, command_line.options, show_progress, &line);
+  Options options = command_line.options;
+  options.progress = [&line](double fraction) {
+    line.show(fraction);
+    return true;
+  };
+  const Report report = level_file(*file, words[2], operation, options);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
+}
+
+// An output being written when a signal ends the run leaves no temporary file behind. A
+// signal the caller ignores (nohup) stays ignored.
+void on_fatal_signal(int signal) {
+  forget_unfinished_outputs();
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+void handle_fatal_signals() {
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(s, on_fatal_signal);
+  }
 }
 
 }  // namespace
@@ -135,6 +150,7 @@ int main(int argc, char** argv) {
     warn_no_input_file();
     return exit_misuse;
   }
+  handle_fatal_signals();
   try {
     return run(command_line, count, argv + first);
   } catch (const Error& e) {

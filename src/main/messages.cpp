@@ -3,17 +3,10 @@
 #include <algorithm>
 #include <iostream>
 
-#include "files/output_format.h"
-#include "files/picture_reader.h"
-#include "gray/gray_methods.h"
-#include "leveling/algorithms.h"
+#include "kelvane/kelvane.h"
 #include "main/options.h"
 
 namespace kelvane {
-
-#ifndef KELVANE_VERSION
-#define KELVANE_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -56,11 +49,10 @@ void print_help() {
   say("channel (one window) or those of a second window around the same pixel (two windows).");
   say("");
   say("Algorithms and their arguments after {input} {output}:");
-  for (const auto& a : algorithm_table) {
+  for (const AlgorithmInfo& a : algorithm_info()) {
     const std::string method = a.takes_method ? " {method}" : "";
-    say("  " + std::string(a.keyword) + " {window}" + method + "  |  " + a.keyword +
-        " {window1} {window2}" + method);
-    say("      matches the " + std::string(a.matches));
+    say("  " + a.name + " {window}" + method + "  |  " + a.name + " {window1} {window2}" + method);
+    say("      matches the " + a.matches);
   }
   say("The _fn algorithms level one gray channel made from red, green and blue with {method}");
   say("and rescale every channel by corrected gray / gray, keeping hues. A picture without");
@@ -73,10 +65,8 @@ void print_help() {
   say("again where the output declares them so.");
   say("");
   say("Gray methods:");
-  for (const auto& m : gray_method_table) {
-    const std::string keyword = m.keyword;
-    say("  " + keyword + std::string(11 - keyword.size(), ' ') + m.description);
-  }
+  for (const GrayMethodInfo& m : gray_method_info())
+    say("  " + m.name + std::string(11 - m.name.size(), ' ') + m.description);
   say("");
   say("Windows: a window of w pixels spans w/2 pixels on each side of a pixel (31 and 30 both");
   say("span 15), clipped at the borders. 0 or 1 is the pixel alone; a negative number means");
@@ -124,8 +114,10 @@ void print_help() {
   say("BSCALE and BZERO (and 64-bit integers) as the physical values; its first row is the");
   say("bottom of the picture.");
   say("");
-  say_wrapped("Reads:", std::string(readable_formats) + ".", 2);
-  say_wrapped("Writes (by the output's extension):", writable_extensions() + ".", 2);
+  say_wrapped("Reads:", readable_formats() + ".", 2);
+  std::string extensions;
+  for (const std::string& extension : writable_extensions()) extensions += (extensions.empty() ? "." : ", .") + extension;
+  say_wrapped("Writes (by the output's extension):", extensions + ".", 2);
   say("Every page of a multi-page file is leveled on its own and written back page by page.");
   say("Metadata travels whole where the output holds it: colour profile, every Exif tag, XMP,");
   say("IPTC, resolution with its unit, comments and texts (mapped between PNG texts, JPEG");
@@ -159,7 +151,7 @@ void print_help() {
   say("  kelvane --format png --skip-existing mean scans/ leveled/ 31");
 }
 
-void print_version() { say("kelvane " KELVANE_VERSION); }
+void print_version() { say("kelvane " + version()); }
 
 void warn_no_input_file() { say("Warning: No input file specified"); }
 
@@ -209,18 +201,7 @@ void note_folder_options_ignored() {
             << std::endl;
 }
 
-void note_pixel_alone(int window, bool gray) {
-  const char* which[3] = {"the window", "the first window", "the second window"};
-  std::string note = std::string("Note: ") + which[window] + " is 1 pixel, whose statistics are its own value, so ";
-  // Up to rounding: a pixel's window sum is a difference of two large table sums, and
-  // minmax divides what is left of it by a soft range that is itself rounding.
-  if (window == 0)
-    note += gray ? "every pixel comes out with the same gray, up to rounding (only hues remain)."
-                 : "every channel comes out as one value, up to rounding.";
-  else if (window == 1) note += "every pixel takes its second window's reference: the result is a blur.";
-  else note += "the reference of every pixel is the pixel itself.";
-  std::cerr << note << std::endl;
-}
+void say_note(const std::string& note) { std::cerr << "Note: " << note << std::endl; }
 
 void say_line(const std::string& line) { say(line); }
 

@@ -21,13 +21,12 @@ void warn_channel_by_channel();
 // The same for one picture of a folder.
 void warn_channel_by_channel_of(const char* path);
 
-// Notes on standard error: --max-gain given to mean; a window of one pixel, the only one
-// (window 0) or the first or second of two.
+// Notes on standard error: --max-gain given to mean; the library's notes on an operation.
 void note_gain_ignored(const char* keyword);
+void say_note(const std::string& note);
 
 // --format or --skip-existing with a single picture, where they change nothing.
 void note_folder_options_ignored();
-void note_pixel_alone(int window, bool gray);
 
 // One line on standard output, flushed.
 void say_line(const std::string& line);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "files/output_format.h"
 #include "main/messages.h"
 
 namespace kelvane {

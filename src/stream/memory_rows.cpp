@@ -42,11 +42,15 @@ void MemorySource::read_rows(std::size_t y, std::size_t count, void* rows) {
 }
 
 const unsigned char* MemorySource::held_rows(std::ptrdiff_t& row_stride) const {
+  // Interleaved rows are read where they are, if their samples are aligned to their size
+  // (they are read as numbers of their type there) and nothing writes over them.
   const std::ptrdiff_t bytes = static_cast<std::ptrdiff_t>(sample_bytes(layout_.sample));
   row_stride = picture_.row_stride;
   const bool interleaved = picture_.channel_stride == bytes &&
                            picture_.pixel_stride == bytes * static_cast<std::ptrdiff_t>(layout_.channels);
-  return interleaved ? static_cast<const unsigned char*>(picture_.base) : nullptr;
+  const bool aligned = reinterpret_cast<std::uintptr_t>(picture_.base) % static_cast<std::uintptr_t>(bytes) == 0 &&
+                       picture_.row_stride % bytes == 0;
+  return interleaved && aligned && rows_ == Rows::kept ? static_cast<const unsigned char*>(picture_.base) : nullptr;
 }
 
 void HeldSource::hold() const {

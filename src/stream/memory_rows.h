@@ -17,7 +17,11 @@ struct MemoryPicture {
 
 class MemorySource final : public RowSource {
  public:
-  MemorySource(const PageLayout& layout, const MemoryPicture& picture) : layout_(layout), picture_(picture) {}
+  // Whether the picture's rows stay as they are while they are leveled, or are written over
+  // (leveled in place): those are copied as they are read, never read where they are.
+  enum class Rows { kept, overwritten };
+  MemorySource(const PageLayout& layout, const MemoryPicture& picture, Rows rows = Rows::kept)
+      : layout_(layout), picture_(picture), rows_(rows) {}
   const PageLayout& layout() const override { return layout_; }
   void read_rows(std::size_t y, std::size_t count, void* rows) override;
   const unsigned char* held_rows(std::ptrdiff_t& row_stride) const override;
@@ -25,6 +29,7 @@ class MemorySource final : public RowSource {
  private:
   PageLayout layout_;
   MemoryPicture picture_;
+  Rows rows_;
 };
 
 // A page read whole from another source the first time a row is asked for, then handed out
