@@ -1,9 +1,9 @@
-"""Builds and installs the Python module kelvane: `pip install .` from this folder.
-
-The extension is built by the project's CMake files, with Debian's pybind11 and numpy (no
-build isolation is needed: nothing is downloaded). The C++ library comes with it, linked in.
+"""Builds the extension of the Python module kelvane with the project's CMake files (see
+pyproject.toml). KELVANE_BUILD_DIR names a CMake build folder, configured already, to build it in; by
+default it is configured and built from scratch in setuptools' own build folder.
 """
 import os
+import re
 import subprocess
 import sys
 
@@ -11,6 +11,14 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def version():
+    """MAJOR.MINOR.PATCH from the public header, where the version is written once."""
+    with open(os.path.join(HERE, "include", "kelvane", "kelvane.h")) as header:
+        text = header.read()
+    return ".".join(re.search(r"#define KELVANE_VERSION_%s (\d+)" % part, text).group(1)
+                    for part in ("MAJOR", "MINOR", "PATCH"))
 
 
 class CMakeExtension(Extension):
@@ -21,9 +29,11 @@ class CMakeExtension(Extension):
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
         target = os.path.dirname(os.path.abspath(self.get_ext_fullpath(ext.name)))
-        build = os.path.join(self.build_temp, "cmake")
-        subprocess.check_call(["cmake", "-S", HERE, "-B", build, "-DCMAKE_BUILD_TYPE=Release", "-DBUILD_TESTING=OFF",
-                               "-DPython3_EXECUTABLE=" + sys.executable])
+        build = os.environ.get("KELVANE_BUILD_DIR")
+        if not build:
+            build = os.path.join(self.build_temp, "cmake")
+            subprocess.check_call(["cmake", "-S", HERE, "-B", build, "-DCMAKE_BUILD_TYPE=Release",
+                                   "-DBUILD_TESTING=OFF", "-DPython3_EXECUTABLE=" + sys.executable])
         subprocess.check_call(["cmake", "--build", build, "--target", "_kelvane", "-j", str(os.cpu_count() or 1)])
         built = os.path.join(build, "python", "kelvane", os.path.basename(self.get_ext_fullpath(ext.name)))
         os.makedirs(target, exist_ok=True)
@@ -31,14 +41,7 @@ class CMakeBuild(build_ext):
 
 
 setup(
-    name="kelvane",
-    version="0.2.0",
-    description="Levels uneven brightness and contrast in pictures",
-    packages=["kelvane"],
-    package_dir={"": "python"},
-    package_data={"kelvane": ["__init__.pyi", "py.typed"]},
+    version=version(),
     ext_modules=[CMakeExtension("kelvane._kelvane")],
     cmdclass={"build_ext": CMakeBuild},
-    install_requires=["numpy"],
-    python_requires=">=3.9",
 )

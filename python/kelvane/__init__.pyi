@@ -1,49 +1,29 @@
 from os import PathLike
-from typing import Iterable, List, Optional, Tuple, Union
+from typing import Optional, Tuple, Union
 
 import numpy
+from numpy.typing import ArrayLike
+
+from .files import FileReport as FileReport
+from .files import level_file as level_file
+from .files import level_files as level_files
 
 ALGORITHMS: Tuple[str, ...]
 GRAY_METHODS: Tuple[str, ...]
+WRITABLE_EXTENSIONS: Tuple[str, ...]
 __version__: str
 
-Window = Union[int, str]
-
 def level(
-    image: numpy.ndarray,
+    image: ArrayLike,
     algorithm: str,
-    window: Window,
-    window2: Optional[Window] = ...,
+    window: Union[int, str],
+    window2: Union[int, str, None] = ...,
+    *,
     method: Optional[str] = ...,
-    threads: Optional[int] = ...,
-    alpha: Union[None, bool, int] = ...,
     max_gain: Optional[float] = ...,
+    level_alpha: bool = ...,
+    threads: Optional[int] = ...,
+    channel_axis: Optional[int] = ...,
+    out: Optional[numpy.ndarray] = ...,
 ) -> numpy.ndarray: ...
-def level_file(
-    input: Union[str, PathLike[str]],
-    output: Union[str, PathLike[str]],
-    algorithm: str,
-    *args: Window,
-    threads: Optional[int] = ...,
-    max_gain: Optional[float] = ...,
-) -> None: ...
-def is_picture_file(path: str) -> bool: ...
-
-class FileReport:
-    input: str
-    output: str
-    written: bool
-    skipped: bool
-    error: Optional[str]
-    seconds: float
-
-def level_files(
-    inputs: Union[str, PathLike[str], Iterable[Union[str, PathLike[str]]]],
-    output_folder: Union[str, PathLike[str]],
-    algorithm: str,
-    *args: Window,
-    workers: Optional[int] = ...,
-    format: Optional[str] = ...,
-    skip_existing: bool = ...,
-    max_gain: Optional[float] = ...,
-) -> List[FileReport]: ...
+def is_picture_file(path: Union[str, bytes, PathLike[str], PathLike[bytes]]) -> bool: ...

@@ -1,24 +1,96 @@
-"""Leveling many picture files: a folder, or a list of files, into an output folder."""
+"""Leveling picture files: one into another, or many into an output folder."""
 import os
 import time
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import List, Optional, Tuple
 
-from ._kelvane import is_picture_file
-from ._kelvane import level_file as _level_file
+from . import _checks, _kelvane
 
 
 @dataclass
 class FileReport:
-    """What became of one picture."""
+    """What became of one picture file.
+
+    Attributes
+    ----------
+    input, output : str
+        The picture and the file written (or that would have been).
+    written : bool
+        The output was written.
+    skipped : bool
+        An output newer than its input was left as it was.
+    error : str or None
+        Why the picture was not leveled: the command line's words.
+    seconds : float
+        How long it took.
+    channel_by_channel : bool
+        A gray algorithm met a picture without red, green and blue and leveled it channel
+        by channel.
+    """
 
     input: str
     output: str
-    written: bool  # the output was written
-    skipped: bool = False  # an output newer than its input was left as it was
-    error: Optional[str] = None  # why the picture was not leveled: the command line's words
+    written: bool
+    skipped: bool = False
+    error: Optional[str] = None
     seconds: float = 0.0
+    channel_by_channel: bool = False
+
+
+def level_file(input, output, algorithm, window, window2=None, *, method=None, max_gain=None, level_alpha=False,
+               threads=None, jpeg_quality=None, png_compression=None, tiff_compression=None, jpeg_subsampling=None,
+               webp=None):
+    """Level a picture file into another, as ``kelvane ALGORITHM INPUT OUTPUT WINDOW...`` does.
+
+    Every page is leveled; metadata travels as the command line carries it. The output's
+    format follows its extension, and an existing output is replaced only once the new file
+    is complete: a failure, or Ctrl-C, leaves it as it was.
+
+    Parameters
+    ----------
+    input, output : str, bytes or os.PathLike
+        The picture file and the file to write.
+    algorithm, window, window2, method, max_gain, level_alpha, threads
+        As for `kelvane.level`.
+    jpeg_quality : int, optional
+        1 to 100 (default 100), for JPEG outputs and lossy WebP and HEIF ones.
+    png_compression : int, optional
+        zlib level of PNG outputs, 0 to 9 (default 2).
+    tiff_compression : str, optional
+        "none", "lzw", "zip" or "packbits" (default: a TIFF input's own, else none).
+    jpeg_subsampling : str, optional
+        "4:4:4" or "4:2:0" (default: a JPEG input's own, else by quality).
+    webp : str, optional
+        "lossless" or "lossy" (default: a WebP input's own kind, else lossy).
+
+    Returns
+    -------
+    FileReport
+        What was written, and in how long.
+
+    Raises
+    ------
+    FileNotFoundError, PermissionError, OSError
+        A file that cannot be read or written, with its errno and filename where the system
+        refused it; the message is the command line's.
+    TypeError, ValueError, MemoryError
+        As for `kelvane.level`; every argument is checked before the file is opened.
+
+    Warns
+    -----
+    UserWarning
+        As for `kelvane.level`.
+    """
+    operation = _checks.operation(algorithm, window, window2, method, max_gain, level_alpha)
+    thread_count = _checks.threads(threads)
+    encoding = _checks.encoding(jpeg_quality, png_compression, tiff_compression, jpeg_subsampling, webp)
+    source, target = _checks.path(input, "input"), _checks.path(output, "output")
+    start = time.perf_counter()
+    notes, channel_by_channel = _kelvane.level_file(source, target, *operation, thread_count, *encoding)
+    _checks.warn(operation, notes, channel_by_channel)
+    return FileReport(os.fsdecode(source), os.fsdecode(target), written=True, seconds=time.perf_counter() - start,
+                      channel_by_channel=channel_by_channel)
 
 
 def files_below(folder, output_folder):
@@ -37,20 +109,27 @@ def plan(inputs, output_folder, format=None) -> List[Tuple[str, str]]:
     inputs: a folder, whose pictures (recursively) keep their paths relative to it, or files,
     which keep theirs relative to the folder they have in common. format: an extension that
     every output takes instead of its input's. Raises ValueError where an output would be
-    its own input.
+    its own input, FileNotFoundError for a folder or file that is not there.
     """
-    output_folder = os.fspath(output_folder)
-    if isinstance(inputs, (str, bytes, os.PathLike)) and os.path.isdir(inputs):
-        root = os.fspath(inputs)
-        files = [f for f in files_below(root, output_folder) if is_picture_file(f)]
+    output_folder = os.fsdecode(_checks.path(output_folder, "output_folder"))
+    if isinstance(inputs, (str, bytes, os.PathLike)):
+        single = os.fsdecode(_checks.path(inputs, "inputs"))
+        if not os.path.exists(single):
+            raise FileNotFoundError(2, "cannot read %s: No such file or directory" % single, single)
+        if os.path.isdir(single):
+            root = single
+            files = [f for f in files_below(root, output_folder) if _kelvane.is_picture_file(os.fsencode(f))]
+        else:
+            files = [single]
+            root = os.path.dirname(os.path.abspath(single))
     else:
-        files = [os.fspath(f) for f in ([inputs] if isinstance(inputs, (str, os.PathLike)) else inputs)]
+        files = [os.fsdecode(_checks.path(f, "inputs")) for f in inputs]
         root = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in files]) if files else "."
     jobs = []
     for f in files:
         target = os.path.join(output_folder, os.path.relpath(os.path.abspath(f), os.path.abspath(root)))
         if format:
-            target = os.path.splitext(target)[0] + "." + format.lstrip(".")
+            target = os.path.splitext(target)[0] + "." + format
         if os.path.realpath(target) == os.path.realpath(f):
             # Leveled in place, every run would level the pictures again.
             raise ValueError("cannot write %s: it is the input folder, whose pictures would be replaced; "
@@ -59,31 +138,80 @@ def plan(inputs, output_folder, format=None) -> List[Tuple[str, str]]:
     return jobs
 
 
-def level_one(input, output, algorithm, args, threads=None, skip_existing=False, max_gain=None) -> FileReport:
-    """Level one picture file into another, reporting any failure instead of raising it."""
+def _level_one(input, output, arguments, threads, skip_existing=False) -> FileReport:
+    """Level one picture file into another, reporting any failure instead of raising it.
+
+    arguments: the operation and the encoding as the extension takes them, checked.
+    """
     start = time.perf_counter()
     if skip_existing and os.path.exists(output) and os.path.getmtime(output) > os.path.getmtime(input):
         return FileReport(input, output, written=False, skipped=True)
+    operation, encoding = arguments
     try:
         os.makedirs(os.path.dirname(output) or ".", exist_ok=True)
-        _level_file(input, output, algorithm, *args, threads=threads, max_gain=max_gain)
-        return FileReport(input, output, written=True, seconds=time.perf_counter() - start)
-    except (OSError, ValueError, MemoryError) as e:
+        _, channel_by_channel = _kelvane.level_file(os.fsencode(input), os.fsencode(output), *operation, threads,
+                                                    *encoding)
+        return FileReport(input, output, written=True, seconds=time.perf_counter() - start,
+                          channel_by_channel=channel_by_channel)
+    except OSError as e:
+        message = e.strerror if e.errno else str(e)
+        return FileReport(input, output, written=False, error=message, seconds=time.perf_counter() - start)
+    except (ValueError, MemoryError) as e:
         return FileReport(input, output, written=False, error=str(e), seconds=time.perf_counter() - start)
 
 
-def level_files(inputs, output_folder, algorithm, *args, workers=None, format=None, skip_existing=False,
-                max_gain=None):
+def _arguments_of(algorithm, window, window2, method, max_gain, level_alpha, encoding_options):
+    """The operation and encoding of a batch, checked before any file is read."""
+    operation = _checks.operation(algorithm, window, window2, method, max_gain, level_alpha)
+    return operation, _checks.encoding(*encoding_options)
+
+
+def level_files(inputs, output_folder, algorithm, window, window2=None, *, method=None, max_gain=None,
+                level_alpha=False, threads=None, workers=None, format=None, skip_existing=False, jpeg_quality=None,
+                png_compression=None, tiff_compression=None, jpeg_subsampling=None, webp=None):
     """Level many pictures on this machine, several at once, and report on every one.
 
-    inputs, output_folder, format: as for plan(). args: the window (or two) and, for the _fn
-    algorithms, the gray method, as on the command line. workers: pictures leveled at once
-    (default: one a core), each with its share of the cores. A picture that fails does not
-    stop the others: its report holds the error. Returns a list of FileReport, in the order
-    of the pictures. max_gain: as for kelvane.level().
+    Parameters
+    ----------
+    inputs : str, bytes, os.PathLike, or an iterable of them
+        A folder, whose pictures (in it and its folders) keep their paths relative to it, or
+        picture files, which keep theirs relative to the folder they have in common.
+    output_folder : str, bytes or os.PathLike
+        Where the outputs go; it is made where missing, and cannot be the input folder.
+    algorithm, window, window2, method, max_gain, level_alpha
+        As for `kelvane.level`.
+    threads : int, optional
+        Threads in all, counted as for `kelvane.level` (default: every core).
+    workers : int, optional
+        Pictures leveled at once (default: one a thread), each with its share of the threads.
+    format : str, optional
+        An extension every output takes instead of its input's ("png", ".tif").
+    skip_existing : bool, default False
+        Leave an output that is newer than its input as it is.
+    jpeg_quality, png_compression, tiff_compression, jpeg_subsampling, webp
+        As for `kelvane.level_file`.
+
+    Returns
+    -------
+    list of FileReport
+        One a picture, in the order of the pictures. A picture that fails does not stop the
+        others: its report holds the error.
+
+    Raises
+    ------
+    TypeError, ValueError
+        For any argument, before a file is read or a folder is made.
+    FileNotFoundError
+        An input that is not there.
     """
-    jobs = plan(inputs, output_folder, format)
-    workers = workers or os.cpu_count() or 1
-    threads = max(1, (os.cpu_count() or 1) // workers)
+    arguments = _arguments_of(algorithm, window, window2, method, max_gain, level_alpha,
+                             (jpeg_quality, png_compression, tiff_compression, jpeg_subsampling, webp))
+    total = _checks.threads(threads) or _checks.cores()
+    if workers is not None and (isinstance(workers, bool) or not isinstance(workers, int) or workers < 1):
+        raise ValueError("workers must be a positive int or None, not %r" % (workers,))
+    skip = _checks.flag(skip_existing, "skip_existing")
+    jobs = plan(inputs, output_folder, _checks.output_format(format))
+    workers = workers or total
+    each = max(1, total // workers)
     with ThreadPoolExecutor(max_workers=workers) as pool:
-        return list(pool.map(lambda job: level_one(job[0], job[1], algorithm, args, threads, skip_existing, max_gain), jobs))
+        return list(pool.map(lambda job: _level_one(job[0], job[1], arguments, each, skip), jobs))

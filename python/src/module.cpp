@@ -1,19 +1,21 @@
-// The Python module: kelvane's leveling on numpy arrays, and on files as the command line
-// does it. Arrays go to the library as they are (any strides, no copy); the result is a new
-// array of the input's shape and type.
+// The extension under the Python package kelvane: the library's leveling of arrays and files,
+// its keywords and its checks. The package checks and shapes the arguments by numpy's
+// conventions; here arrays arrive with their channels last, in native byte order, and go to
+// the library as they are (any strides, no copy).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <sys/mman.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "kelvane/kelvane.h"
-#include "leveling/algorithms.h"
-#include "leveling/window_arg.h"
 
 namespace py = pybind11;
 
@@ -47,142 +49,184 @@ py::array new_array(const py::dtype& type, const std::vector<py::ssize_t>& shape
 
 kelvane::Sample sample_of(const py::array& image) {
   const py::dtype type = image.dtype();
-  if (type.is(py::dtype::of<std::uint8_t>())) return kelvane::Sample::u8;
-  if (type.is(py::dtype::of<std::uint16_t>())) return kelvane::Sample::u16;
-  if (type.is(py::dtype::of<float>())) return kelvane::Sample::f32;
-  if (type.is(py::dtype::of<double>())) return kelvane::Sample::f64;
+  if (type.equal(py::dtype::of<std::uint8_t>())) return kelvane::Sample::u8;
+  if (type.equal(py::dtype::of<std::uint16_t>())) return kelvane::Sample::u16;
+  if (type.equal(py::dtype::of<float>())) return kelvane::Sample::f32;
+  if (type.equal(py::dtype::of<double>())) return kelvane::Sample::f64;
   throw py::type_error("kelvane levels arrays of uint8, uint16, float32 or float64, not " +
                        std::string(py::str(static_cast<const py::handle&>(type))));
 }
 
-// Window `which` (0 or 1) of the operation: a whole number of pixels as the command line
-// takes it (a negative one wraps to a window over the whole picture), or the command line's
-// text of one, or of a share of the shorter side ("5%").
-void set_window(kelvane::Operation& operation, int which, const py::handle& value) {
-  if (py::isinstance<py::bool_>(value) ||
-      !(py::isinstance<py::int_>(value) || py::isinstance<py::str>(value) || py::hasattr(value, "__index__")))
-    throw py::type_error("a window is a whole number of pixels or a text such as \"5%\", not " +
-                         std::string(py::str(value.get_type().attr("__name__"))));
-  const std::string text =
-      py::isinstance<py::str>(value) ? value.cast<std::string>() : std::string(py::str(value.attr("__index__")()));
-  kelvane::WindowShare share = kelvane::no_share;
-  std::uint32_t& pixels = which == 0 ? operation.window1 : operation.window2;
-  if (kelvane::parse_window_share(text.c_str(), share))
-    (which == 0 ? operation.window1_percent : operation.window2_percent) = kelvane::percent_of(share);
-  else if (!kelvane::parse_window(text.c_str(), pixels))
-    throw py::value_error("Illegal window: {" + text + "}. Try {31}.");
+kelvane::PictureView view_of(const py::array& array) {
+  kelvane::PictureView view;
+  view.data = const_cast<void*>(array.data());
+  view.height = static_cast<std::size_t>(array.shape(0));
+  view.width = static_cast<std::size_t>(array.shape(1));
+  view.channels = array.ndim() == 3 ? static_cast<std::size_t>(array.shape(2)) : 1;
+  view.sample = sample_of(array);
+  view.row_stride = array.strides(0);
+  view.pixel_stride = array.strides(1);
+  view.channel_stride = array.ndim() == 3 ? array.strides(2) : 0;
+  return view;
 }
 
-kelvane::Options options_of(const py::object& threads) {
-  kelvane::Options options;
-  if (!threads.is_none()) {
-    const long n = threads.cast<long>();
-    if (n < 1) throw py::value_error("threads must be at least 1");
-    options.threads = static_cast<unsigned>(n);
+// The operation from the package's checked arguments: windows as the command line's texts.
+kelvane::Operation operation_of(const std::string& algorithm, const std::string& window, const py::object& window2,
+                                const std::string& method, bool level_alpha, double max_gain) {
+  kelvane::Operation operation(algorithm, kelvane::Window::parse(window), method);
+  if (!window2.is_none()) operation.window2 = kelvane::Window::parse(window2.cast<std::string>());
+  operation.level_alpha = level_alpha;
+  operation.max_gain = max_gain;
+  return operation;
+}
+
+// Ctrl-C while the library works: Python's handler only sets a flag, which is looked at
+// here a few times a second, in the main thread (where Python runs its signal handlers).
+// A KeyboardInterrupt cancels the call and is raised once the library has let go.
+class Interruption {
+ public:
+  Interruption() {
+    const py::module_ threading = py::module_::import("threading");
+    const py::object main_ident = threading.attr("main_thread")().attr("ident");
+    main_thread_ = main_ident.equal(threading.attr("get_ident")());
   }
-  return options;
-}
 
-py::array level(const py::array& image, const std::string& algorithm, const py::object& window,
-                const py::object& window2, const py::object& method, const py::object& threads,
-                const py::object& alpha, const py::object& max_gain) {
-  const kelvane::Sample sample = sample_of(image);
+  std::function<bool(double)> progress() {
+    if (!main_thread_) return nullptr;
+    return [this](double) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now - last_ < std::chrono::milliseconds(50)) return true;
+      last_ = now;
+      py::gil_scoped_acquire locked;
+      if (PyErr_CheckSignals() == 0) return true;
+      raised_ = true;
+      return false;
+    };
+  }
+
+  // Calls `call`, the lock let go; a pending exception of Python's own goes first.
+  template <class Call>
+  auto run(Call call) -> decltype(call()) {
+    try {
+      py::gil_scoped_release unlocked;
+      return call();
+    } catch (const kelvane::Error& e) {
+      if (raised_ && e.kind() == kelvane::Error::Kind::cancelled) throw py::error_already_set();
+      throw;
+    }
+  }
+
+ private:
+  bool main_thread_ = false;
+  bool raised_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// Levels `image` into `out` (None: a new array of its shape and type). Returns the output and
+// whether a gray algorithm leveled channel by channel.
+py::tuple level_array(const py::array& image, py::object out, const std::string& algorithm, const std::string& window,
+                      const py::object& window2, const std::string& method, bool level_alpha, double max_gain,
+                      unsigned threads) {
   if (image.ndim() != 2 && image.ndim() != 3)
-    throw py::type_error("kelvane levels arrays of height x width or height x width x channels, not of " +
-                         std::to_string(image.ndim()) + " dimensions");
-  kelvane::Operation operation;
-  operation.algorithm = algorithm;
-  set_window(operation, 0, window);
-  if (!window2.is_none()) {
-    set_window(operation, 1, window2);
-    operation.windows = 2;
-  }
-  if (!max_gain.is_none()) operation.max_gain = max_gain.cast<double>();
-  if (!method.is_none()) operation.method = method.cast<std::string>();
-  const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
-  if (known && known->takes_method && method.is_none())
-    throw py::value_error("Function {" + algorithm + "} needs a gray method, one of kelvane.GRAY_METHODS.");
-  kelvane::check(operation);
-  const kelvane::Options options = options_of(threads);
-
-  const std::size_t channels = image.ndim() == 3 ? static_cast<std::size_t>(image.shape(2)) : 1;
-  kelvane::PictureView in;
-  in.data = const_cast<void*>(image.data());
-  in.height = static_cast<std::size_t>(image.shape(0));
-  in.width = static_cast<std::size_t>(image.shape(1));
-  in.channels = channels;
-  in.sample = sample;
-  in.row_stride = image.strides(0);
-  in.pixel_stride = image.strides(1);
-  in.channel_stride = image.ndim() == 3 ? image.strides(2) : 0;
-  // Alpha: by default the last of 2 or 4 channels, as in PNG files; False for none.
-  if (alpha.is_none()) in.alpha = channels == 2 || channels == 4 ? static_cast<int>(channels) - 1 : -1;
-  else if (py::isinstance<py::bool_>(alpha)) in.alpha = alpha.cast<bool>() ? static_cast<int>(channels) - 1 : -1;
-  else in.alpha = alpha.cast<int>();
-  if (in.alpha < -1 || in.alpha >= static_cast<int>(channels))
-    throw py::value_error("alpha names no channel of an array of " + std::to_string(channels));
-
-  py::array result = new_array(image.dtype(), std::vector<py::ssize_t>(image.shape(), image.shape() + image.ndim()));
-  kelvane::PictureView out = in;
-  out.data = result.mutable_data();
-  out.row_stride = result.strides(0);
-  out.pixel_stride = result.strides(1);
-  out.channel_stride = result.ndim() == 3 ? result.strides(2) : 0;
-  {
-    py::gil_scoped_release unlocked;
-    kelvane::level(in, out, operation, options);
-  }
-  return result;
+    throw py::value_error("kelvane levels arrays of 2 or 3 dimensions, not " + std::to_string(image.ndim()));
+  const kelvane::Operation operation = operation_of(algorithm, window, window2, method, level_alpha, max_gain);
+  kelvane::PictureView in = view_of(image);
+  // Alpha: the last of 2 or 4 channels, as in PNG files.
+  in.alpha = in.channels == 2 || in.channels == 4 ? static_cast<int>(in.channels) - 1 : -1;
+  py::array result = out.is_none() ? new_array(image.dtype(), std::vector<py::ssize_t>(image.shape(), image.shape() + image.ndim()))
+                                   : out.cast<py::array>();
+  if (!result.writeable()) throw py::value_error("out is a read-only array");
+  kelvane::PictureView leveled = view_of(result);
+  leveled.data = result.mutable_data();
+  kelvane::Options options;
+  options.threads = threads;
+  Interruption interruption;
+  options.progress = interruption.progress();
+  const kelvane::Report report = interruption.run([&] { return kelvane::level(in, leveled, operation, options); });
+  return py::make_tuple(result, report.channel_by_channel);
 }
 
-// As the command line: the algorithm's windows and, for the _fn algorithms, the method.
-void level_file(const std::string& input, const std::string& output, const std::string& algorithm,
-                const py::args& arguments, const py::object& threads, const py::object& max_gain) {
-  const kelvane::Algorithm* known = kelvane::find_algorithm(algorithm.c_str());
-  kelvane::Operation operation;
-  operation.algorithm = algorithm;
-  if (!known) kelvane::check(operation);  // the illegal-function error
-  const int windows = kelvane::window_count(*known, static_cast<int>(arguments.size()) + 2);
-  if (windows == 0)
-    throw py::value_error("Function {" + algorithm + "} does not take " + std::to_string(arguments.size() + 2) +
-                          " parameters.");
-  if (known->takes_method) operation.method = py::str(arguments[arguments.size() - 1]);
-  operation.windows = windows;
-  set_window(operation, 0, arguments[0]);
-  if (windows == 2) set_window(operation, 1, arguments[1]);
-  if (!max_gain.is_none()) operation.max_gain = max_gain.cast<double>();
-  kelvane::check(operation);
-  const kelvane::Options options = options_of(threads);
-  py::gil_scoped_release unlocked;
-  kelvane::level_file(input, output, operation, options);
+// Levels a file into another; paths as the file system's bytes. Returns the notes on the
+// operation (on the file's page sizes) and whether a gray algorithm leveled channel by channel.
+py::tuple level_file(const py::bytes& input, const py::bytes& output, const std::string& algorithm,
+                     const std::string& window, const py::object& window2, const std::string& method, bool level_alpha,
+                     double max_gain, unsigned threads, int jpeg_quality, int png_compression,
+                     const std::string& tiff_compression, const std::string& jpeg_subsampling, const std::string& webp) {
+  const kelvane::Operation operation = operation_of(algorithm, window, window2, method, level_alpha, max_gain);
+  kelvane::Options options;
+  options.threads = threads;
+  options.jpeg_quality = jpeg_quality;
+  options.png_compression = png_compression;
+  options.tiff_compression = tiff_compression;
+  options.jpeg_subsampling = jpeg_subsampling;
+  options.webp = webp;
+  const std::string from = input, to = output;
+  Interruption interruption;
+  options.progress = interruption.progress();
+  std::vector<std::string> notes;
+  const kelvane::Report report = interruption.run([&] {
+    kelvane::File file(from, options);
+    std::vector<std::pair<std::size_t, std::size_t>> sizes;
+    for (std::size_t page = 0; page < file.pages(); ++page) sizes.emplace_back(file.width(page), file.height(page));
+    notes = kelvane::notes_on(operation, sizes);
+    return kelvane::level_file(file, to, operation, options);
+  });
+  return py::make_tuple(notes, report.channel_by_channel);
+}
+
+// The library's errors in Python's terms. A file the system refused raises the OSError of its
+// errno (FileNotFoundError, PermissionError...), with the file's name.
+void raise_as_python(const kelvane::Error& e) {
+  using Kind = kelvane::Error::Kind;
+  switch (e.kind()) {
+    case Kind::file: {
+      if (e.error_number() == 0) {
+        PyErr_SetString(PyExc_OSError, e.what());
+        return;
+      }
+      py::object name = py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefault(e.path().c_str()));
+      if (!name) throw py::error_already_set();
+      PyErr_SetObject(PyExc_OSError, py::make_tuple(e.error_number(), e.what(), name).ptr());
+      return;
+    }
+    case Kind::memory: PyErr_SetString(PyExc_MemoryError, e.what()); return;
+    case Kind::cancelled: PyErr_SetString(PyExc_KeyboardInterrupt, e.what()); return;
+    default: PyErr_SetString(PyExc_ValueError, e.what()); return;
+  }
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_kelvane, module) {
   module.doc() = "kelvane's leveling of uneven brightness and contrast (see the package kelvane)";
-  // The library's errors in Python's terms; the words are the command line's.
   py::register_exception_translator([](std::exception_ptr failure) {
     try {
       if (failure) std::rethrow_exception(failure);
     } catch (const kelvane::Error& e) {
-      const std::string what = e.what();
-      if (e.kind() == kelvane::Error::Kind::file) PyErr_SetString(PyExc_OSError, e.what());
-      else if (what.find("MiB available") != std::string::npos) PyErr_SetString(PyExc_MemoryError, e.what());
-      else PyErr_SetString(PyExc_ValueError, e.what());
+      raise_as_python(e);
     }
   });
-  module.def("level", &level, py::arg("image"), py::arg("algorithm"), py::arg("window"), py::arg("window2") = py::none(),
-             py::arg("method") = py::none(), py::arg("threads") = py::none(), py::arg("alpha") = py::none(),
-             py::arg("max_gain") = py::none());
-  module.def("level_file", &level_file, py::arg("input"), py::arg("output"), py::arg("algorithm"),
-             py::arg("threads") = py::none(), py::arg("max_gain") = py::none());
-  module.def("is_picture_file", [](const std::string& path) { return kelvane::is_picture_file(path); },
-             py::arg("path"), "Whether the file looks like a picture kelvane reads, from its first bytes.");
-  py::list algorithms, methods;
-  for (const std::string& a : kelvane::algorithms()) algorithms.append(a);
-  for (const std::string& m : kelvane::gray_methods()) methods.append(m);
-  module.attr("ALGORITHMS") = py::tuple(algorithms);
-  module.attr("GRAY_METHODS") = py::tuple(methods);
-  module.attr("__version__") = KELVANE_VERSION;
+  module.def("level_array", &level_array);
+  module.def("level_file", &level_file);
+  module.def("is_picture_file", [](const py::bytes& path) { return kelvane::is_picture_file(path); });
+  module.def("window_text", [](const std::string& text) { return kelvane::Window::parse(text).text(); });
+  module.def("window_pixels", [](const std::string& text, std::size_t width, std::size_t height) {
+    return kelvane::Window::parse(text).pixels_for(width, height);
+  });
+  module.def("notes_on", [](const std::string& algorithm, const std::string& window, const py::object& window2,
+                            const std::string& method, std::size_t width, std::size_t height) {
+    std::vector<std::pair<std::size_t, std::size_t>> sizes;
+    if (width > 0 && height > 0) sizes.emplace_back(width, height);
+    return kelvane::notes_on(operation_of(algorithm, window, window2, method, false, 1.0), sizes);
+  });
+  py::list algorithms;
+  for (const kelvane::AlgorithmInfo& a : kelvane::algorithm_info())
+    algorithms.append(py::make_tuple(a.name, a.matches, a.takes_method, a.stretches));
+  py::list methods;
+  for (const kelvane::GrayMethodInfo& m : kelvane::gray_method_info()) methods.append(py::make_tuple(m.name, m.description));
+  module.attr("algorithm_info") = py::tuple(algorithms);
+  module.attr("gray_method_info") = py::tuple(methods);
+  module.attr("writable_extensions") = py::tuple(py::cast(kelvane::writable_extensions()));
+  module.attr("readable_formats") = kelvane::readable_formats();
+  module.attr("version") = kelvane::version();
 }
