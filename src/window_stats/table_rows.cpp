@@ -39,8 +39,22 @@ void fill_table_rows(const double* above, const double* const* in, double* const
   };
   std::size_t s = 1;
   for (; s < K; ++s) partial_step(s);
-  for (; s < width; ++s)
-    for (std::size_t k = 0; k < K; ++k) cell(k, s - k);
+  if (s < width) {
+    // Every row has a cell in each step. The newest entry of each row stays in a register:
+    // read back from memory it would wait for its own store on every step. Rows go from the
+    // last up, so that left[k - 1] is still the entry of row k - 1 above the new cell.
+    double left[K];
+    for (std::size_t k = 0; k < K; ++k) left[k] = out[k][s - 1 - k];
+    for (; s < width; ++s) {
+#pragma GCC unroll 8
+      for (std::size_t k = K; k-- > 0;) {
+        const std::size_t x = s - k;
+        const double up_here = k == 0 ? above[x] : left[k - 1];
+        left[k] = ((left[k] + up_here) - up[k][x - 1]) + in[k][x];
+        out[k][x] = left[k];
+      }
+    }
+  }
   for (; s < width + K - 1; ++s) partial_step(s);
 }
 
