@@ -226,8 +226,9 @@ KELVANE_API Report level(const PictureView& picture, const Operation& operation,
 KELVANE_API Report level(const PictureView& in, const PictureView& out, const Operation& operation,
                          const Options& options = Options());
 
-// Whether the file looks like a picture kelvane reads, from its first bytes (from its name
-// only for .cimg and .asc): for choosing the files of a folder to level.
+// Whether a file of a folder counts as a picture: its first bytes or its extension are those
+// of a format kelvane reads. A damaged, empty or unreadable file named as a picture counts
+// (and fails when it is leveled), so that it is reported rather than passed over.
 KELVANE_API bool is_picture_file(const std::string& path);
 
 class File;
@@ -264,6 +265,29 @@ class KELVANE_API File {
                            const Options& options);
 };
 
+
+// A folder of pictures leveled into another: every file under the input (in its folders
+// too) that counts as a picture (is_picture_file), with the same relative path under the
+// output folder, its extension replaced by `format` where that is not empty. Hidden files and
+// folders (names starting with a dot) are skipped as `ls` skips them, and the output folder,
+// should it lie inside the input, is never read. Links to pictures count, dangling ones too
+// (they fail when leveled); links to folders are not followed.
+struct FolderJob {
+  std::string input, output;
+};
+struct FolderPlan {
+  std::vector<FolderJob> jobs;   // sorted by input
+  std::size_t not_pictures = 0;  // files that neither name nor hold a picture
+  // Pairs of pictures that would be written to one output (see colliding_outputs).
+  std::vector<std::pair<FolderJob, FolderJob>> collisions;
+};
+KELVANE_API FolderPlan plan_folder(const std::string& input, const std::string& output_folder,
+                                   const std::string& format = "");
+// Pairs of jobs that would write one file: the same output path, or paths that differ only
+// in case where the output folder's file system (or that of the nearest folder above it that
+// exists) does not tell capitals from small letters.
+KELVANE_API std::vector<std::pair<FolderJob, FolderJob>> colliding_outputs(const std::vector<FolderJob>& jobs,
+                                                                           const std::string& output_folder);
 
 // Removes the temporary files of outputs being written now, which only exist where the
 // file system cannot hold a file without a name. For a program's own handlers of SIGINT,

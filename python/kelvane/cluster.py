@@ -4,15 +4,16 @@ Every picture is one task, run by a worker straight from the shared storage to t
 storage, with kelvane's atomic save: an output is either the whole new file or not there.
 A task whose worker dies is run again on another one. Workers need kelvane installed.
 
-    python3 -m kelvane.cluster --scheduler tcp://HOST:8786 ALGORITHM INPUT_FOLDER OUTPUT_FOLDER WINDOW [WINDOW2] [METHOD]
+    python3 -m kelvane.cluster --scheduler tcp://HOST:8786 [--timeout S] ALGORITHM INPUT_FOLDER OUTPUT_FOLDER
+        WINDOW [WINDOW2] [METHOD]
 """
 import argparse
 import os
 import sys
 import time
 
-from . import _checks, _kelvane
-from .files import FileReport, _arguments_of, files_below, _level_one, plan
+from . import _checks
+from .files import FileReport, _arguments_of, _level_one, _plan
 
 __all__ = ["level_files", "main"]
 
@@ -40,14 +41,22 @@ def level_files(inputs, output_folder, algorithm, window, window2=None, *, clien
     arguments = _arguments_of(algorithm, window, window2, method, max_gain, level_alpha,
                              (jpeg_quality, png_compression, tiff_compression, jpeg_subsampling, webp))
     skip = _checks.flag(skip_existing, "skip_existing")
-    jobs = plan(inputs, output_folder, _checks.output_format(format))
+    jobs = _plan(inputs, output_folder, _checks.output_format(format)).jobs
+    return _run_tasks(client, jobs, arguments, skip, [])
+
+
+def _run_tasks(client, jobs, arguments, skip, reports):
+    """Sends a task a picture and gathers their reports into `reports`, in order."""
     futures = [client.submit(_level_one, i, o, arguments, 1, skip, pure=False) for i, o in jobs]
-    reports = []
-    for (i, o), future in zip(jobs, futures):
-        try:
-            reports.append(future.result())
-        except Exception as e:  # the task could not be run: its workers kept dying, say
-            reports.append(FileReport(i, o, written=False, error="cannot level " + i + ": " + str(e)))
+    try:
+        for (i, o), future in zip(jobs, futures):
+            try:
+                reports.append(future.result())
+            except Exception as e:  # the task could not be run: its workers kept dying, say
+                reports.append(FileReport(i, o, written=False, error="cannot level " + i + ": " + str(e)))
+    except BaseException:
+        client.cancel(futures)
+        raise
     return reports
 
 
@@ -56,6 +65,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="python3 -m kelvane.cluster",
                                      description="Level every picture of a folder on a Dask cluster.")
     parser.add_argument("--scheduler", required=True, help="the scheduler's address, tcp://HOST:8786")
+    parser.add_argument("--timeout", type=float, default=10.0,
+                        help="seconds to wait for the scheduler before giving up (default 10)")
     parser.add_argument("--format", help="the outputs' extension instead of each input's")
     parser.add_argument("--skip-existing", action="store_true", help="leave outputs newer than their inputs")
     parser.add_argument("--max-gain", type=float, help="std, minmax, range: the largest stretch factor (at least 1)")
@@ -66,18 +77,35 @@ def main(argv=None):
     parser.add_argument("args", nargs="+", help="the window (or two), and the gray method of the _fn algorithms")
     options = parser.parse_args(argv)
     words = list(options.args)
-    method = words.pop() if options.algorithm in _checks.ALGORITHMS and _checks._TAKES_METHOD[options.algorithm] \
-        and words else None
+    takes_method = options.algorithm in _checks.ALGORITHMS and _checks._TAKES_METHOD[options.algorithm]
+    method = words.pop() if takes_method and words else None
     if not 1 <= len(words) <= 2:
-        parser.error("%s takes one window or two%s" % (options.algorithm, " and a gray method" if method else ""))
+        parser.error("%s takes one window or two%s" % (options.algorithm, " and a gray method" if takes_method else ""))
+    try:
+        arguments = _arguments_of(options.algorithm, words[0], words[1] if len(words) == 2 else None, method,
+                                  options.max_gain, options.level_alpha, (None,) * 5)
+        skip = options.skip_existing
+        plan = _plan(options.input_folder, options.output_folder, _checks.output_format(options.format))
+    except (ValueError, TypeError, OSError) as e:
+        print("Error: " + (e.strerror if isinstance(e, OSError) and e.errno else str(e)), file=sys.stderr)
+        return 2 if isinstance(e, (ValueError, TypeError)) else 1
     from distributed import Client
 
     start = time.perf_counter()
-    with Client(options.scheduler) as client:
-        reports = level_files(options.input_folder, options.output_folder, options.algorithm, *words,
-                              client=client, method=method, format=options.format,
-                              skip_existing=options.skip_existing, max_gain=options.max_gain,
-                              level_alpha=options.level_alpha)
+    reports = []
+    try:
+        client = Client(options.scheduler, timeout=options.timeout)
+    except (OSError, TimeoutError) as e:
+        print("Error: cannot reach the scheduler at %s within %g s: %s" % (options.scheduler, options.timeout, e),
+              file=sys.stderr)
+        return 1
+    try:
+        with client:
+            _run_tasks(client, plan.jobs, arguments, skip, reports)
+    except KeyboardInterrupt:
+        print("Interrupted: leveled %d of %d pictures, %d failed." % (
+            sum(r.written for r in reports), len(plan.jobs), sum(r.error is not None for r in reports)))
+        return 130
     for report in reports:
         if report.error:
             print("Error: " + report.error, file=sys.stderr)
@@ -86,11 +114,9 @@ def main(argv=None):
     skipped = sum(r.skipped for r in reports)
     summary = "Leveled %d pictures, %d failed, %d skipped, in %.1f s." % (written, failed, skipped,
                                                                          time.perf_counter() - start)
-    if os.path.isdir(options.input_folder):
-        others = sum(not _kelvane.is_picture_file(os.fsencode(f))
-                     for f in files_below(options.input_folder, options.output_folder))
-        if others:
-            summary += " %d %s not a picture." % (others, "file was" if others == 1 else "files were")
+    if plan.not_pictures:
+        summary += " %d %s not a picture." % (plan.not_pictures,
+                                               "file was" if plan.not_pictures == 1 else "files were")
     print(summary)
     return 1 if failed else 0
 

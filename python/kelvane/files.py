@@ -1,6 +1,8 @@
 """Leveling picture files: one into another, or many into an output folder."""
+import errno
 import os
 import time
+import typing
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import List, Optional, Tuple
@@ -93,70 +95,85 @@ def level_file(input, output, algorithm, window, window2=None, *, method=None, m
                       channel_by_channel=channel_by_channel)
 
 
-def files_below(folder, output_folder):
-    """The files in a folder and its folders, sorted, leaving out the output folder."""
-    outputs = os.path.realpath(output_folder)
-    files = []
-    for parent, subfolders, names in os.walk(folder):
-        subfolders[:] = sorted(d for d in subfolders if os.path.realpath(os.path.join(parent, d)) != outputs)
-        files += [os.path.join(parent, n) for n in sorted(names)]
-    return [f for f in files if os.path.isfile(f)]
+class _Plan(typing.NamedTuple):
+    """The pictures of a batch and where each goes, and the files that were not pictures."""
+
+    jobs: List[Tuple[str, str]]
+    not_pictures: int
 
 
-def plan(inputs, output_folder, format=None) -> List[Tuple[str, str]]:
+def _plan(inputs, output_folder, format=None) -> _Plan:
     """The pictures to level and where each goes.
 
-    inputs: a folder, whose pictures (recursively) keep their paths relative to it, or files,
-    which keep theirs relative to the folder they have in common. format: an extension that
-    every output takes instead of its input's. Raises ValueError where an output would be
-    its own input, FileNotFoundError for a folder or file that is not there.
+    inputs: a folder, whose pictures (recursively, hidden files and folders left out) keep
+    their paths relative to it, or files, which keep theirs relative to the folder they have
+    in common. format: an extension that every output takes instead of its input's. Raises
+    FileNotFoundError for an input that is not there, ValueError where an output would be
+    its own input or two inputs one output.
     """
-    output_folder = os.fsdecode(_checks.path(output_folder, "output_folder"))
-    if isinstance(inputs, (str, bytes, os.PathLike)):
-        single = os.fsdecode(_checks.path(inputs, "inputs"))
-        if not os.path.exists(single):
-            raise FileNotFoundError(2, "cannot read %s: No such file or directory" % single, single)
-        if os.path.isdir(single):
-            root = single
-            files = [f for f in files_below(root, output_folder) if _kelvane.is_picture_file(os.fsencode(f))]
-        else:
-            files = [single]
-            root = os.path.dirname(os.path.abspath(single))
-    else:
-        files = [os.fsdecode(_checks.path(f, "inputs")) for f in inputs]
-        root = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in files]) if files else "."
-    jobs = []
-    for f in files:
-        target = os.path.join(output_folder, os.path.relpath(os.path.abspath(f), os.path.abspath(root)))
-        if format:
-            target = os.path.splitext(target)[0] + "." + format
-        if os.path.realpath(target) == os.path.realpath(f):
-            # Leveled in place, every run would level the pictures again.
+    output_folder = _checks.path(output_folder, "output_folder")
+    extension = (format or "").encode()
+    not_pictures = 0
+    if isinstance(inputs, (str, bytes, os.PathLike)) and os.path.isdir(inputs):
+        root = _checks.path(inputs, "inputs")
+        if os.path.realpath(root) == os.path.realpath(output_folder):
             raise ValueError("cannot write %s: it is the input folder, whose pictures would be replaced; "
-                             "name another folder" % output_folder)
-        jobs.append((f, target))
-    return jobs
+                             "name another folder" % os.fsdecode(output_folder))
+        found, not_pictures, collisions = _kelvane.plan_folder(root, output_folder, format or "")
+        jobs = [(os.fsdecode(i), os.fsdecode(o)) for i, o in found]
+    else:
+        files = [_checks.path(f, "inputs") for f in ([inputs] if isinstance(inputs, (str, bytes, os.PathLike))
+                                                     else inputs)]
+        for f in files:
+            if not os.path.lexists(f):
+                raise FileNotFoundError(errno.ENOENT, "cannot read %s: No such file or directory" % os.fsdecode(f),
+                                        os.fsdecode(f))
+        root = os.path.commonpath([os.path.dirname(os.path.abspath(f)) for f in files]) if files else b"."
+        pairs = []
+        for f in files:
+            target = os.path.join(output_folder, os.path.relpath(os.path.abspath(f), root))
+            if extension:
+                target = os.path.splitext(target)[0] + b"." + extension
+            if os.path.realpath(target) == os.path.realpath(f):
+                raise ValueError("cannot write %s: it is the input folder, whose pictures would be replaced; "
+                                 "name another folder" % os.fsdecode(output_folder))
+            pairs.append((f, target))
+        collisions = _kelvane.colliding_outputs(pairs, output_folder)
+        jobs = [(os.fsdecode(i), os.fsdecode(o)) for i, o in pairs]
+    if collisions:
+        raise ValueError("two pictures would be written to one output: " + "; ".join(
+            "%s and %s to %s" % (os.fsdecode(a), os.fsdecode(b), os.fsdecode(o)) for a, b, o in collisions))
+    return _Plan(jobs, not_pictures)
 
 
-def _level_one(input, output, arguments, threads, skip_existing=False) -> FileReport:
+def _newer(a, b):
+    """Whether file a was changed after file b (False where either is missing)."""
+    try:
+        return os.path.getmtime(a) > os.path.getmtime(b)
+    except OSError:
+        return False
+
+
+def _level_one(input, output, arguments, threads, skip_existing=False, stop=None) -> FileReport:
     """Level one picture file into another, reporting any failure instead of raising it.
 
-    arguments: the operation and the encoding as the extension takes them, checked.
+    arguments: the operation and the encoding as the extension takes them, checked. stop: a
+    _kelvane.StopFlag that cancels the leveling once set.
     """
     start = time.perf_counter()
-    if skip_existing and os.path.exists(output) and os.path.getmtime(output) > os.path.getmtime(input):
+    if skip_existing and _newer(output, input):
         return FileReport(input, output, written=False, skipped=True)
     operation, encoding = arguments
     try:
         os.makedirs(os.path.dirname(output) or ".", exist_ok=True)
         _, channel_by_channel = _kelvane.level_file(os.fsencode(input), os.fsencode(output), *operation, threads,
-                                                    *encoding)
+                                                    *encoding, stop=stop)
         return FileReport(input, output, written=True, seconds=time.perf_counter() - start,
                           channel_by_channel=channel_by_channel)
     except OSError as e:
         message = e.strerror if e.errno else str(e)
         return FileReport(input, output, written=False, error=message, seconds=time.perf_counter() - start)
-    except (ValueError, MemoryError) as e:
+    except (ValueError, MemoryError, KeyboardInterrupt) as e:
         return FileReport(input, output, written=False, error=str(e), seconds=time.perf_counter() - start)
 
 
@@ -207,11 +224,23 @@ def level_files(inputs, output_folder, algorithm, window, window2=None, *, metho
     arguments = _arguments_of(algorithm, window, window2, method, max_gain, level_alpha,
                              (jpeg_quality, png_compression, tiff_compression, jpeg_subsampling, webp))
     total = _checks.threads(threads) or _checks.cores()
-    if workers is not None and (isinstance(workers, bool) or not isinstance(workers, int) or workers < 1):
-        raise ValueError("workers must be a positive int or None, not %r" % (workers,))
+    if workers is not None and (isinstance(workers, bool) or not isinstance(workers, int)):
+        raise TypeError("workers must be an int or None, not %s" % type(workers).__name__)
+    if workers is not None and workers < 1:
+        raise ValueError("workers must be at least 1, not %d" % workers)
     skip = _checks.flag(skip_existing, "skip_existing")
-    jobs = plan(inputs, output_folder, _checks.output_format(format))
+    jobs = _plan(inputs, output_folder, _checks.output_format(format)).jobs
     workers = workers or total
     each = max(1, total // workers)
-    with ThreadPoolExecutor(max_workers=workers) as pool:
-        return list(pool.map(lambda job: _level_one(job[0], job[1], arguments, each, skip), jobs))
+    # Ctrl-C reaches the calling thread only: it stops the pictures under way and the rest.
+    stop = _kelvane.StopFlag()
+    pool = ThreadPoolExecutor(max_workers=workers)
+    try:
+        futures = [pool.submit(_level_one, i, o, arguments, each, skip, stop) for i, o in jobs]
+        return [future.result() for future in futures]
+    except BaseException:
+        stop.set()
+        pool.shutdown(wait=True, cancel_futures=True)
+        raise
+    finally:
+        pool.shutdown(wait=True)

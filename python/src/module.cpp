@@ -8,6 +8,7 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -80,20 +81,28 @@ kelvane::Operation operation_of(const std::string& algorithm, const std::string&
   return operation;
 }
 
+// A flag that stops the calls it is given, from any thread: for a batch's workers, which
+// Python's own Ctrl-C does not reach.
+struct StopFlag {
+  std::atomic<bool> raised{false};
+};
+
 // Ctrl-C while the library works: Python's handler only sets a flag, which is looked at
 // here a few times a second, in the main thread (where Python runs its signal handlers).
 // A KeyboardInterrupt cancels the call and is raised once the library has let go.
 class Interruption {
  public:
-  Interruption() {
+  explicit Interruption(const StopFlag* stop = nullptr) : stop_(stop) {
     const py::module_ threading = py::module_::import("threading");
     const py::object main_ident = threading.attr("main_thread")().attr("ident");
     main_thread_ = main_ident.equal(threading.attr("get_ident")());
   }
 
   std::function<bool(double)> progress() {
-    if (!main_thread_) return nullptr;
+    if (!main_thread_ && !stop_) return nullptr;
     return [this](double) {
+      if (stop_ && stop_->raised.load()) return false;
+      if (!main_thread_) return true;
       const auto now = std::chrono::steady_clock::now();
       if (now - last_ < std::chrono::milliseconds(50)) return true;
       last_ = now;
@@ -117,6 +126,7 @@ class Interruption {
   }
 
  private:
+  const StopFlag* stop_;
   bool main_thread_ = false;
   bool raised_ = false;
   std::chrono::steady_clock::time_point last_;
@@ -151,7 +161,8 @@ py::tuple level_array(const py::array& image, py::object out, const std::string&
 py::tuple level_file(const py::bytes& input, const py::bytes& output, const std::string& algorithm,
                      const std::string& window, const py::object& window2, const std::string& method, bool level_alpha,
                      double max_gain, unsigned threads, int jpeg_quality, int png_compression,
-                     const std::string& tiff_compression, const std::string& jpeg_subsampling, const std::string& webp) {
+                     const std::string& tiff_compression, const std::string& jpeg_subsampling, const std::string& webp,
+                     const StopFlag* stop) {
   const kelvane::Operation operation = operation_of(algorithm, window, window2, method, level_alpha, max_gain);
   kelvane::Options options;
   options.threads = threads;
@@ -161,7 +172,7 @@ py::tuple level_file(const py::bytes& input, const py::bytes& output, const std:
   options.jpeg_subsampling = jpeg_subsampling;
   options.webp = webp;
   const std::string from = input, to = output;
-  Interruption interruption;
+  Interruption interruption(stop);
   options.progress = interruption.progress();
   std::vector<std::string> notes;
   const kelvane::Report report = interruption.run([&] {
@@ -207,7 +218,27 @@ PYBIND11_MODULE(_kelvane, module) {
     }
   });
   module.def("level_array", &level_array);
-  module.def("level_file", &level_file);
+  py::class_<StopFlag>(module, "StopFlag").def(py::init<>()).def("set", [](StopFlag& flag) { flag.raised = true; });
+  module.def("level_file", &level_file, py::arg("input"), py::arg("output"), py::arg("algorithm"), py::arg("window"),
+             py::arg("window2"), py::arg("method"), py::arg("level_alpha"), py::arg("max_gain"), py::arg("threads"),
+             py::arg("jpeg_quality"), py::arg("png_compression"), py::arg("tiff_compression"),
+             py::arg("jpeg_subsampling"), py::arg("webp"), py::arg("stop") = nullptr);
+  module.def("plan_folder", [](const py::bytes& input, const py::bytes& output, const std::string& format) {
+    const kelvane::FolderPlan plan = kelvane::plan_folder(input, output, format);
+    py::list jobs, collisions;
+    for (const kelvane::FolderJob& job : plan.jobs) jobs.append(py::make_tuple(py::bytes(job.input), py::bytes(job.output)));
+    for (const auto& pair : plan.collisions)
+      collisions.append(py::make_tuple(py::bytes(pair.first.input), py::bytes(pair.second.input), py::bytes(pair.second.output)));
+    return py::make_tuple(jobs, plan.not_pictures, collisions);
+  });
+  module.def("colliding_outputs", [](const std::vector<std::pair<py::bytes, py::bytes>>& pairs, const py::bytes& output) {
+    std::vector<kelvane::FolderJob> jobs;
+    for (const auto& pair : pairs) jobs.push_back({pair.first, pair.second});
+    py::list collisions;
+    for (const auto& pair : kelvane::colliding_outputs(jobs, output))
+      collisions.append(py::make_tuple(py::bytes(pair.first.input), py::bytes(pair.second.input), py::bytes(pair.second.output)));
+    return collisions;
+  });
   module.def("is_picture_file", [](const py::bytes& path) { return kelvane::is_picture_file(path); });
   module.def("window_text", [](const std::string& text) { return kelvane::Window::parse(text).text(); });
   module.def("window_pixels", [](const std::string& text, std::size_t width, std::size_t height) {

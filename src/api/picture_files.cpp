@@ -32,7 +32,7 @@ EncodingChoices encoding_of(const Options& options) {
 
 }  // namespace
 
-bool is_picture_file(const std::string& path) { return looks_like_picture(path); }
+bool is_picture_file(const std::string& path) { return looks_like_picture(path) || named_as_picture(path); }
 
 File::File(const std::string& path, const Options& options) : impl_(new Impl{path, nullptr}) {
   impl_->picture = reported([&] { return open_picture(path, options.memory_limit); });

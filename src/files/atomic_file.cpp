@@ -102,15 +102,20 @@ AtomicFile::AtomicFile(const std::string& output, Creation creation) : output_(o
   mode_ = mode;
   if (creation == Creation::by_encoder) {
     // A name nobody has, in a folder we may write: checked by making it and letting it go.
+    // It is remembered first, so that a signal meanwhile removes it too.
     for (int attempt = 0; attempt < 100 && named_.empty(); ++attempt) {
       const std::string name = hidden_name(folder);
+      slot_ = remember(name);
       const int fd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-      if (fd < 0 && errno != EEXIST) throw write_error(output, errno);
-      if (fd < 0) continue;
+      if (fd < 0) {
+        const int error = errno;
+        forget(slot_);
+        if (error != EEXIST) throw write_error(output, error);
+        continue;
+      }
       ::close(fd);
       ::unlink(name.c_str());
       named_ = name;
-      slot_ = remember(named_);
     }
     if (named_.empty()) throw write_error(output, EEXIST);
     return;

@@ -100,11 +100,25 @@ Reader reader_for(const unsigned char* head, std::size_t n, const std::string& p
 }  // namespace
 
 bool looks_like_picture(const std::string& path) {
+  // Never waits: a named pipe is opened without blocking and not read.
   Descriptor file;
-  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info;
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   unsigned char head[16] = {};
-  const ssize_t n = file.fd >= 0 ? ::pread(file.fd, head, sizeof head, 0) : -1;
+  const ssize_t n = ::pread(file.fd, head, sizeof head, 0);
   return n > 0 && reader_for(head, static_cast<std::size_t>(n), path) != Reader::none;
+}
+
+bool named_as_picture(const std::string& path) {
+  static const char* const extensions[] = {
+      "png", "jpg", "jpeg", "jpe", "jfif", "tif", "tiff", "pnm", "pbm", "pgm", "ppm", "pam", "pfm",
+      "bmp", "dib", "fits", "fit", "fts", "exr", "hdr", "pic", "webp", "heic", "heif", "avif", "jp2",
+      "j2k", "j2c", "jpx", "gif", "cimg", "cimgz", "asc"};
+  const std::string extension = lowercase_extension(path);
+  for (const char* known : extensions)
+    if (extension == known) return true;
+  return false;
 }
 
 std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned long long memory_limit) {

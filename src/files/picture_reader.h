@@ -66,9 +66,12 @@ std::unique_ptr<PictureReader> open_picture(const std::string& path, unsigned lo
 // failure), as open_picture does.
 std::unique_ptr<PictureReader> open_picture_on(const std::string& path, int fd, unsigned long long memory_limit = 0);
 
-// Whether the file's first bytes (or, for .cimg and .asc, its name) are those of a picture
-// open_picture would try to read.
+// Whether the file is a regular file whose first bytes (or, for .cimg and .asc, its name) are
+// those of a picture open_picture would try to read.
 bool looks_like_picture(const std::string& path);
+
+// Whether the file's name ends in the extension of a format kelvane reads, whatever it holds.
+bool named_as_picture(const std::string& path);
 
 // The formats open_picture reads, for messages and help.
 extern const char* const readable_formats_text;

@@ -14,6 +14,7 @@
 #include "main/exit_status.h"
 #include "main/messages.h"
 #include "main/progress.h"
+#include "main/signals.h"
 
 namespace kelvane {
 
@@ -25,10 +26,6 @@ namespace fs = std::filesystem;
 // one at a time, on all of them.
 constexpr std::size_t large_pixels = std::size_t(4) << 20;
 
-struct Job {
-  std::string input, output;
-};
-
 bool newer(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
@@ -36,39 +33,15 @@ bool newer(const std::string& a, const std::string& b) {
           (sa.st_mtim.tv_sec == sb.st_mtim.tv_sec && sa.st_mtim.tv_nsec > sb.st_mtim.tv_nsec));
 }
 
-// The pictures under the input folder, sorted, each with its output path.
-std::vector<Job> jobs_of(const fs::path& input, const fs::path& output, const FolderChoices& choices,
-                         std::size_t& ignored) {
-  std::vector<Job> jobs;
-  std::error_code error;
-  const fs::path outputs = fs::weakly_canonical(output, error);
-  for (fs::recursive_directory_iterator it(input, fs::directory_options::skip_permission_denied, error), end;
-       it != end; it.increment(error)) {
-    if (it->is_directory() && fs::weakly_canonical(it->path(), error) == outputs) {
-      it.disable_recursion_pending();
-      continue;
-    }
-    if (!it->is_regular_file()) continue;
-    if (!is_picture_file(it->path().string())) {
-      ++ignored;
-      continue;
-    }
-    // Lexically: a link keeps its own place under the output, never its target's.
-    fs::path target = output / it->path().lexically_relative(input);
-    if (!choices.format.empty()) target.replace_extension(choices.format);
-    jobs.push_back({it->path().string(), target.string()});
-  }
-  std::sort(jobs.begin(), jobs.end(), [](const Job& a, const Job& b) { return a.input < b.input; });
-  return jobs;
-}
-
 class Run {
  public:
   Run(const Operation& operation, const Options& options, std::size_t total, const std::string& folder, double delay)
       : operation_(operation), options_(options), total_(total), line_("Leveling " + folder, delay) {}
 
-  // Levels one file; a large one is handed back for later when `defer_large`.
-  bool level(const Job& job, unsigned threads, bool defer_large) {
+  // Levels one file; a large one is handed back for later when `defer_large`. Nothing is
+  // started once the run is asked to stop, and a picture under way is cancelled.
+  bool level(const FolderJob& job, unsigned threads, bool defer_large) {
+    if (stop_requested()) return true;
     try {
       File file(job.input, options_);
       std::size_t pixels = 0;
@@ -78,10 +51,11 @@ class Run {
       fs::create_directories(fs::path(job.output).parent_path(), error);
       Options options = options_;
       options.threads = threads;
+      options.progress = [](double) { return stop_requested() == 0; };
       const Report report = level_file(file, job.output, operation_, options);
       done(job, report.channel_by_channel, "");
     } catch (const Error& e) {
-      done(job, false, e.what());
+      if (e.kind() != Error::Kind::cancelled) done(job, false, e.what());
     } catch (const std::exception& e) {
       done(job, false, std::string("cannot level ") + job.input + ": " + e.what());
     }
@@ -94,22 +68,30 @@ class Run {
     ++finished_;
   }
 
-  int summary(std::size_t ignored) {
+  int summary(std::size_t not_pictures) {
     line_.clear();
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     char text[256];
     std::snprintf(text, sizeof text, "Leveled %zu picture%s, %zu failed, %zu skipped, in %.1f s.", leveled_,
                   leveled_ == 1 ? "" : "s", failed_, skipped_, seconds);
     std::string line = text;
-    if (ignored > 0) line += " " + std::to_string(ignored) + (ignored == 1 ? " file was" : " files were") + " not a picture.";
+    if (not_pictures > 0)
+      line += " " + std::to_string(not_pictures) + (not_pictures == 1 ? " file was" : " files were") + " not a picture.";
     say_line(line);
     return failed_ > 0 ? exit_failure : exit_ok;
+  }
+
+  // After a signal: how far the run got, in place of the summary.
+  void interrupted() {
+    line_.clear();
+    say_line("Interrupted: leveled " + std::to_string(leveled_) + " of " + std::to_string(total_) + " pictures, " +
+             std::to_string(failed_) + " failed.");
   }
 
  private:
   using Clock = std::chrono::steady_clock;
 
-  void done(const Job& job, bool channel_by_channel, const std::string& error) {
+  void done(const FolderJob& job, bool channel_by_channel, const std::string& error) {
     std::lock_guard<std::mutex> hold(lock_);
     line_.clear();
     if (!error.empty()) {
@@ -122,7 +104,7 @@ class Run {
     ++finished_;
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
     char detail[96];
-    std::snprintf(detail, sizeof detail, "%zu of %zu pictures, %.1f a second", finished_, total_,
+    std::snprintf(detail, sizeof detail, "%zu of %zu pictures, %.1f pictures/s", finished_, total_,
                   seconds > 0 ? double(finished_) / seconds : 0.0);
     line_.show(double(finished_) / double(total_ ? total_ : 1), detail);
   }
@@ -140,29 +122,36 @@ class Run {
 
 int level_folder(const std::string& input, const std::string& output, const Operation& operation,
                  const Options& options, const FolderChoices& choices, double progress_delay) {
-  // The output folder is checked before any work: in the input folder's place every run
-  // would level the pictures again; a file or a folder that cannot be made fails them all.
+  // Everything is checked before any work and before the output folder is made: in the
+  // input folder's place every run would level the pictures again; two pictures written
+  // to one output would lose one of them.
   std::error_code error;
   if (fs::weakly_canonical(output, error) == fs::weakly_canonical(input, error)) {
     report_error("cannot write " + output + ": it is the input folder, whose pictures would be replaced; "
                  "name another folder");
     return exit_failure;
   }
+  const FolderPlan listing = plan_folder(input, output, choices.format);
+  for (const auto& pair : listing.collisions)
+    report_error(pair.first.input + " and " + pair.second.input + " would both be written to " + pair.second.output +
+                 (choices.format.empty() ? ", as the output folder does not tell capitals from small letters"
+                                         : " (--format " + choices.format + ")") +
+                 "; rename one of them");
+  if (!listing.collisions.empty()) return exit_misuse;
   if (!fs::create_directories(output, error) && !fs::is_directory(output)) {
     report_error("cannot write " + output + ": " + (error ? error.message() : std::string("it is not a folder")));
     return exit_failure;
   }
-  std::size_t ignored = 0;
-  const std::vector<Job> all = jobs_of(input, output, choices, ignored);
-  Run run(operation, options, all.size(), input, progress_delay);
-  std::vector<Job> jobs;
-  for (const Job& job : all) {
+  stop_gently_on_signals();
+  Run run(operation, options, listing.jobs.size(), input, progress_delay);
+  std::vector<FolderJob> jobs;
+  for (const FolderJob& job : listing.jobs) {
     if (choices.skip_existing && newer(job.output, job.input)) run.skipped();
     else jobs.push_back(job);
   }
   // Small pictures several at once, a thread each; the large ones after, one at a time.
   const unsigned threads = options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-  std::vector<Job> large;
+  std::vector<FolderJob> large;
   std::mutex large_lock;
   std::atomic<std::size_t> next{0};
   std::vector<std::thread> workers;
@@ -175,9 +164,13 @@ int level_folder(const std::string& input, const std::string& output, const Oper
         }
     });
   for (auto& worker : workers) worker.join();
-  std::sort(large.begin(), large.end(), [](const Job& a, const Job& b) { return a.input < b.input; });
-  for (const Job& job : large) run.level(job, threads, false);
-  return run.summary(ignored);
+  std::sort(large.begin(), large.end(), [](const FolderJob& a, const FolderJob& b) { return a.input < b.input; });
+  for (const FolderJob& job : large) run.level(job, threads, false);
+  if (const int signal = stop_requested()) {
+    run.interrupted();
+    end_by_signal(signal);
+  }
+  return run.summary(listing.not_pictures);
 }
 
 }  // namespace kelvane

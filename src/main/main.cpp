@@ -5,7 +5,6 @@
 // written by the library. A mistyped command line is answered before any picture library
 // starts. A warning ends the run before anything is written; the exit status says whether an
 // output was written (see exit_status.h).
-#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "main/messages.h"
 #include "main/options.h"
 #include "main/progress.h"
+#include "main/signals.h"
 
 namespace kelvane {
 namespace {
@@ -110,21 +110,6 @@ int run(const CommandLine& command_line, int count, char** words) {
   return exit_ok;
 }
 
-// An output being written when a signal ends the run leaves no temporary file behind. A
-// signal the caller ignores (nohup) stays ignored.
-void on_fatal_signal(int signal) {
-  forget_unfinished_outputs();
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-void handle_fatal_signals() {
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old;
-    if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_DFL) ::signal(s, on_fatal_signal);
-  }
-}
-
 }  // namespace
 }  // namespace kelvane
 
@@ -142,6 +127,12 @@ int main(int argc, char** argv) {
     return exit_ok;
   }
   const int count = argc - first;  // the keyword and what follows it
+  // An option after the keyword would be read as a picture or a window.
+  for (int i = first; i < argc && !command_line.end_of_options; ++i)
+    if (argv[i][0] == '-' && option_named(argv[i])) {
+      warn_option_after_arguments(argv[i]);
+      return exit_misuse;
+    }
   if (count < 1) {
     print_usage();
     return exit_ok;
@@ -150,7 +141,7 @@ int main(int argc, char** argv) {
     warn_no_input_file();
     return exit_misuse;
   }
-  handle_fatal_signals();
+  end_at_once_on_signals();
   try {
     return run(command_line, count, argv + first);
   } catch (const Error& e) {

@@ -96,7 +96,7 @@ void print_help() {
   say("          target range, so blank paper stays light and a dark background dark.");
   say("Flat windows (deviation or soft range at most 1e-6) take the target as before.");
   say("");
-  say("Options (before the algorithm):");
+  say("Options (before the algorithm; --name value or --name=value, and -- ends them):");
   for (const auto& o : option_rules) {
     const std::string head = "  " + std::string(o.name) + (o.alias ? ", " + std::string(o.alias) : "") +
                              (o.value ? " " + std::string(o.value) : "");
@@ -132,16 +132,23 @@ void print_help() {
   say("An existing output file is replaced only once the new one is completely written.");
   say("");
   say("A folder as {input} levels every picture in it (and in its folders) into the same paths");
-  say("under the folder {output}, several small pictures at once; a picture that fails does not");
-  say("stop the others, and a summary line ends the run. The output folder cannot be the input");
-  say("folder. A link to a picture is leveled into the link's own path. On a terminal, a run");
-  say("longer than two seconds shows a progress line on standard error.");
+  say("under the folder {output}, several small pictures at once. A file is a picture when its");
+  say("first bytes or its extension say so: one named as a picture that cannot be read (damaged,");
+  say("empty, a dangling link) fails with its Error line and does not stop the others. Hidden");
+  say("files and folders (names starting with a dot) are skipped, as ls skips them. A summary");
+  say("line ends the run, counting the files that were not pictures. The output folder cannot");
+  say("be the input folder, and a run in which two pictures would be written to one output");
+  say("(--format png with x.png and x.jpg, or x.png and x.PNG where the output folder ignores");
+  say("case) is refused before anything is written. A link to a picture is leveled into the");
+  say("link's own path. On a terminal, a run longer than two seconds shows a progress line on");
+  say("standard error. Ctrl-C stops a folder run between pictures and says how far it got;");
+  say("only complete outputs are left.");
   say("");
   say("Environment: KELVANE_THREADS (threads, default every core), KELVANE_MEMORY_LIMIT_MB (the");
   say("memory a run may use), KELVANE_PROGRESS_DELAY (seconds before the progress line).");
   say("");
-  say("Exit status: 0 output written (or help shown), 1 input or output trouble,");
-  say("2 command line not understood.");
+  say("Exit status: 0 output written (or help shown), 1 input or output trouble (in a folder:");
+  say("a picture failed), 2 command line not understood (or two pictures for one output).");
   say("");
   say("Examples:");
   say("  kelvane mean scan.png even.png 31");
@@ -182,6 +189,15 @@ void warn_unknown_option(const char* option) {
 
 void warn_illegal_option_value(const char* option, const char* value, const char* example) {
   say("Warning: Illegal value " + braced(value) + " for " + option + ". Try " + braced(example) + ".");
+}
+
+void warn_option_takes_no_value(const char* option) {
+  say(std::string("Warning: Option ") + option + " takes no value.");
+}
+
+void warn_option_after_arguments(const char* word) {
+  say("Warning: Option " + braced(word) + " comes after the algorithm; options go before it, as in "
+      "kelvane --max-gain 4 std in.png out.png 31.");
 }
 
 void warn_channel_by_channel() { say("Warning: image does not have 3 channels"); }

@@ -17,6 +17,9 @@ void warn_illegal_method(const char* name);
 void warn_illegal_window(const char* text);
 void warn_unknown_option(const char* option);
 void warn_illegal_option_value(const char* option, const char* value, const char* example);
+void warn_option_takes_no_value(const char* option);
+// An option among the picture arguments, where it would be taken for one of them.
+void warn_option_after_arguments(const char* word);
 void warn_channel_by_channel();
 // The same for one picture of a folder.
 void warn_channel_by_channel_of(const char* path);

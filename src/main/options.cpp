@@ -107,17 +107,35 @@ CommandLine command_line_from_environment() {
   return command_line;
 }
 
+const OptionRule* option_named(const char* word) {
+  const char* equals = std::strchr(word, '=');
+  const std::size_t length = equals && word[1] == '-' ? static_cast<std::size_t>(equals - word) : std::strlen(word);
+  for (const OptionRule& rule : option_rules)
+    if ((std::strlen(rule.name) == length && std::strncmp(word, rule.name, length) == 0) ||
+        (rule.alias && std::strcmp(word, rule.alias) == 0))
+      return &rule;
+  return nullptr;
+}
+
 int parse_options(int argc, char** argv, CommandLine& options) {
   int i = 1;
   for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
-    const OptionRule* rule = nullptr;
-    for (const OptionRule& s : option_rules)
-      if (std::strcmp(argv[i], s.name) == 0 || (s.alias && std::strcmp(argv[i], s.alias) == 0)) rule = &s;
+    if (std::strcmp(argv[i], "--") == 0) {
+      options.end_of_options = true;
+      return i + 1;
+    }
+    const OptionRule* rule = option_named(argv[i]);
     if (!rule) {
       warn_unknown_option(argv[i]);
       return -1;
     }
-    const char* value = rule->value && i + 1 < argc ? argv[++i] : "";
+    // --name=value, or --name value.
+    const char* equals = argv[i][1] == '-' ? std::strchr(argv[i], '=') : nullptr;
+    if (equals && !rule->value) {
+      warn_option_takes_no_value(rule->name);
+      return -1;
+    }
+    const char* value = equals ? equals + 1 : rule->value && i + 1 < argc ? argv[++i] : "";
     if ((rule->value && value[0] == '\0') || !rule->apply(options, value)) {
       warn_illegal_option_value(rule->name, value, rule->example);
       return -1;

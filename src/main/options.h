@@ -17,6 +17,7 @@ struct CommandLine {
   Options options;  // threads, memory, encoding
   FolderChoices folder;
   double progress_delay = 2.0;  // seconds before a progress line appears
+  bool end_of_options = false;  // "--" ended the options: every later word is an argument
 };
 
 // The settings the environment gives: KELVANE_THREADS, when it holds a positive number, for
@@ -35,9 +36,13 @@ struct OptionRule {
 
 extern const std::vector<OptionRule> option_rules;
 
-// Reads the options at the front of the arguments and returns the index of the first word
-// that is not one. On a word that starts with '-' but is no option, or a value out of range,
-// writes the warning and returns -1.
+// Reads the options at the front of the arguments (--name value or --name=value, up to "--"
+// or the first word that is not one) and returns the index of the first argument. On a word
+// that starts with '-' but is no option, or a value out of range, writes the warning and
+// returns -1.
 int parse_options(int argc, char** argv, CommandLine& command_line);
+
+// The option a word names (--name, --name=value or its alias), or null.
+const OptionRule* option_named(const char* word);
 
 }  // namespace kelvane

@@ -1,5 +1,6 @@
 #include "main/progress.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +18,24 @@ std::string duration_text(double seconds) {
   else if (s >= 60) std::snprintf(text, sizeof text, "%ld min %02ld s", s / 60, s % 60);
   else std::snprintf(text, sizeof text, "%ld s", s);
   return text;
+}
+
+// Columns of the terminal on standard error now (it may have been resized), 80 if it will not
+// say.
+std::size_t terminal_width() {
+  struct winsize size = {};
+  return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+// The line cut to fewer characters than the terminal has columns, so that it never wraps
+// (a full line would put the cursor on the next one); UTF-8 is cut between characters.
+std::string fitted(const std::string& line, std::size_t columns) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
+    if (++characters == columns) return line.substr(0, i);
+  }
+  return line;
 }
 
 }  // namespace
@@ -44,7 +63,7 @@ void ProgressLine::show(double fraction, const std::string& detail) {
   std::string line = what_ + ": " + std::to_string(static_cast<int>(fraction * 100)) + "%";
   if (!detail.empty()) line += ", " + detail;
   if (fraction > 0.01) line += ", " + duration_text(elapsed * (1 - fraction) / fraction) + " left";
-  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fprintf(stderr, "\r\033[K%s", fitted(line, terminal_width()).c_str());
   std::fflush(stderr);
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // A progress line on standard error, for runs long enough to wait for: only when standard
 // error is a terminal (logs and pipes stay clean), only once a run has taken a little while
-// (two seconds unless KELVANE_PROGRESS_DELAY says otherwise), redrawn in place, and erased
-// when the run ends.
+// (two seconds unless KELVANE_PROGRESS_DELAY says otherwise), redrawn in place within the
+// terminal's width, and erased when the run ends.
 #include <chrono>
 #include <string>
 

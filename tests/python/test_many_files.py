@@ -2,7 +2,9 @@
 processes on the loopback interface, one of which dies in the middle of the run."""
 import os
 import signal
+import socket
 import subprocess
+import sys
 import threading
 import time
 
@@ -82,3 +84,52 @@ def test_a_dask_cluster_levels_every_picture_once_even_when_a_worker_dies(archiv
     failed = [r for r in reports if r.error]
     assert len(failed) == 1 and "damaged.png" in failed[0].error
     assert outputs_of(archive / "out") == expected
+
+
+def test_a_batch_names_every_damaged_picture_and_skips_hidden_files(tmp_path):
+    folder = tmp_path / "zz"
+    (folder / ".git").mkdir(parents=True)
+    good = numpy.zeros((8, 9), numpy.uint8)
+    Image.fromarray(good).save(folder / "good.png")
+    Image.fromarray(good).save(folder / ".hidden.png")
+    Image.fromarray(good).save(folder / ".git" / "inside.png")
+    zeroed = bytearray((folder / "good.png").read_bytes())
+    zeroed[:8] = bytes(8)
+    (folder / "zeroed.png").write_bytes(bytes(zeroed))
+    (folder / "empty.jpg").write_bytes(b"")
+    os.symlink("gone.png", folder / "dangling.png")
+    (folder / "notes.txt").write_text("not a picture")
+    reports = kelvane.level_files(folder, tmp_path / "out", "mean", 3)
+    assert [os.path.basename(r.input) for r in reports] == ["dangling.png", "empty.jpg", "good.png", "zeroed.png"]
+    assert [r.written for r in reports] == [False, False, True, False]
+    assert "No such file or directory" in reports[0].error and "empty" in reports[1].error
+    assert sorted(os.listdir(tmp_path / "out")) == ["good.png"]
+
+
+def test_two_pictures_for_one_output_are_refused_before_anything_is_made(tmp_path):
+    folder = tmp_path / "in"
+    folder.mkdir()
+    for name in ["x.png", "x.tif"]:
+        Image.fromarray(numpy.zeros((8, 9), numpy.uint8)).save(folder / name)
+    with pytest.raises(ValueError, match="two pictures would be written to one output: .*x.png and .*x.tif to "
+                                         ".*out/x.jpg"):
+        kelvane.level_files(folder, tmp_path / "out", "mean", 3, format="jpg")
+    with pytest.raises(ValueError, match="two pictures would be written to one output"):
+        kelvane.level_files([folder / "x.png", folder / "x.tif"], tmp_path / "out", "mean", 3, format="jpg")
+    assert not (tmp_path / "out").exists()
+
+
+def test_an_unreachable_scheduler_is_one_error_line(tmp_path):
+    (tmp_path / "in").mkdir()
+    Image.fromarray(numpy.zeros((8, 9), numpy.uint8)).save(tmp_path / "in" / "a.png")
+    with socket.socket() as unused:
+        unused.bind(("127.0.0.1", 0))
+        port = unused.getsockname()[1]
+    start = time.monotonic()
+    run = subprocess.run([sys.executable, "-m", "kelvane.cluster", "--scheduler", "tcp://127.0.0.1:%d" % port,
+                          "--timeout", "2", "mean", str(tmp_path / "in"), str(tmp_path / "out"), "31"],
+                         capture_output=True, text=True, timeout=60)
+    assert run.returncode == 1
+    assert run.stderr.startswith("Error: cannot reach the scheduler at tcp://127.0.0.1:%d within 2 s" % port)
+    assert run.stderr.count("\n") == 1 and "Traceback" not in run.stderr, run.stderr
+    assert time.monotonic() - start < 30
