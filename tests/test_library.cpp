@@ -301,3 +301,45 @@ TEST(Library, InstallsNoSignalHandlers) {
     EXPECT_EQ(SIG_DFL, current.sa_handler) << s;
   }
 }
+
+TEST(Library, AFileReadIntoMemoryLevelsAsTheFileDoes) {
+  ScratchFolder dir;
+  const std::size_t w = 90, h = 70;
+  // RGBA 8-bit: the codes come back as they are, alpha last, and leveling them in memory
+  // gives the samples level_file writes.
+  TestPage rgba = test_page(w, h, 4, noise(w * h * 4, 7));
+  rgba.alpha = true;
+  write_picture(dir / "in.png", {rgba});
+  kelvane::File file(dir / "in.png");
+  EXPECT_TRUE(file.has_alpha());
+  EXPECT_EQ(Sample::u8, file.sample());
+  std::vector<std::uint8_t> pixels(w * h * 4);
+  file.read(0, kelvane::interleaved(pixels.data(), w, h, 4, Sample::u8));
+  EXPECT_EQ(rgba.samples, pixels);
+  const Operation operation("std_fn", 15, "y709");
+  kelvane::PictureView view = kelvane::interleaved(pixels.data(), w, h, 4, Sample::u8);
+  view.alpha = 3;
+  kelvane::level(view, operation);
+  kelvane::level_file(file, dir / "out.png", operation);
+  kelvane::File out(dir / "out.png");
+  std::vector<std::uint8_t> written(w * h * 4);
+  out.read(0, kelvane::interleaved(written.data(), w, h, 4, Sample::u8));
+  EXPECT_EQ(pixels, written);
+  // 16-bit codes whole; codes of other depths as values.
+  std::vector<std::uint16_t> deep(w * h);
+  for (std::size_t i = 0; i < deep.size(); ++i) deep[i] = static_cast<std::uint16_t>(i * 7919);
+  write_picture(dir / "deep.tif", {test_page(w, h, 1, as_bytes(deep), kelvane::SampleType::u16)});
+  kelvane::File deep_file(dir / "deep.tif");
+  EXPECT_EQ(Sample::u16, deep_file.sample());
+  std::vector<std::uint16_t> back(w * h);
+  deep_file.read(0, kelvane::interleaved(back.data(), w, h, 1, Sample::u16));
+  EXPECT_EQ(deep, back);
+  write_file(dir / "odd.pgm", std::string("P5\n2 1\n1000\n\x00\x00\x03\xe8", 16));
+  kelvane::File odd(dir / "odd.pgm");
+  EXPECT_EQ(Sample::f64, odd.sample());
+  double values[2] = {-1, -1};
+  odd.read(0, kelvane::interleaved(values, 2, 1, 1, Sample::f64));
+  EXPECT_EQ(0.0, values[0]);
+  EXPECT_EQ(1.0, values[1]);
+  EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { odd.read(0, kelvane::interleaved(values, 1, 1, 1, Sample::f64)); }));
+}

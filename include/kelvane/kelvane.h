@@ -257,6 +257,18 @@ class KELVANE_API File {
   std::size_t width(std::size_t page = 0) const;
   std::size_t height(std::size_t page = 0) const;
   std::size_t channels(std::size_t page = 0) const;
+  // Whether the page holds alpha, as its last channel in read().
+  bool has_alpha(std::size_t page = 0) const;
+  // The sample type that holds the page's values without loss in read(): u8 or u16 for 8-
+  // and 16-bit codes (of every channel, colours not stored multiplied by alpha), f32 for
+  // single and half floats, f64 for anything else.
+  Sample sample(std::size_t page = 0) const;
+
+  // Page `page`'s pixels into a picture in memory of its size and channels, the colour
+  // channels first and alpha last, as level_file() reads them: an integer view gets
+  // value * (2^b - 1) clamped and truncated (so the file's own codes where it has the same
+  // depth), a floating-point one the values. The view's alpha is not read. Throws Error.
+  void read(std::size_t page, const PictureView& into);
 
  private:
   struct Impl;

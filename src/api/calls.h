@@ -23,6 +23,10 @@ StreamSettings settings_of(const Options& options);
 
 struct Cancelled {};
 
+// The layout of a picture in memory, as the stream reads and writes it: integer samples stand
+// for code / (2^b - 1), floating-point ones for themselves; `alpha` its channel or -1.
+PageLayout memory_layout(const PictureView& view, int alpha);
+
 // Runs a call, turning the failures of the layers below into Error.
 template <class Call>
 auto reported(Call call) -> decltype(call()) {

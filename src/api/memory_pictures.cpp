@@ -17,16 +17,6 @@ bool known_sample(Sample sample) {
   return sample == Sample::u8 || sample == Sample::u16 || sample == Sample::f32 || sample == Sample::f64;
 }
 
-SampleType sample_type(Sample sample) {
-  switch (sample) {
-    case Sample::u8: return SampleType::u8;
-    case Sample::u16: return SampleType::u16;
-    case Sample::f32: return SampleType::f32;
-    case Sample::f64: return SampleType::f64;
-  }
-  return SampleType::u8;
-}
-
 bool empty(const PictureView& view) { return view.width == 0 || view.height == 0 || view.channels == 0; }
 
 // The sizes and strides of a view's three axes.
@@ -104,18 +94,6 @@ void check_pair(const PictureView& in, const PictureView& out) {
                 "the output overlaps the input without being it (the same data, strides and samples)");
 }
 
-// The layout of a picture in memory, as the stream reads it: integer samples stand for
-// code / (2^b - 1), floating-point ones for themselves.
-PageLayout layout_of(const PictureView& view, int alpha) {
-  const SampleType type = sample_type(view.sample);
-  PageLayout layout = integer_layout(view.width, view.height, view.channels, type,
-                                     static_cast<unsigned>(8 * sample_size(view.sample)));
-  if (is_floating(type))
-    for (auto& coding : layout.coding) coding.unit = 1.0;
-  layout.alpha = alpha;
-  return layout;
-}
-
 // A picture in memory with floating-point samples must hold finite numbers, as files must;
 // every sample is counted. Samples are copied out, as they need not be aligned.
 void check_finite(const PictureView& view) {
@@ -143,7 +121,27 @@ void check_finite(const PictureView& view) {
                                           " not a finite number (NaN or infinity); kelvane levels finite values only");
 }
 
+SampleType sample_type(Sample sample) {
+  switch (sample) {
+    case Sample::u8: return SampleType::u8;
+    case Sample::u16: return SampleType::u16;
+    case Sample::f32: return SampleType::f32;
+    case Sample::f64: return SampleType::f64;
+  }
+  return SampleType::u8;
+}
+
 }  // namespace
+
+PageLayout memory_layout(const PictureView& view, int alpha) {
+  const SampleType type = sample_type(view.sample);
+  PageLayout layout = integer_layout(view.width, view.height, view.channels, type,
+                                     static_cast<unsigned>(8 * sample_size(view.sample)));
+  if (is_floating(type))
+    for (auto& coding : layout.coding) coding.unit = 1.0;
+  layout.alpha = alpha;
+  return layout;
+}
 
 std::size_t sample_size(Sample sample) { return kelvane::sample_bytes(sample_type(sample)); }
 
@@ -193,7 +191,7 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
   if (empty(in)) return Report();
   check_finite(in);
   return reported([&] {
-    const PageLayout layout = layout_of(in, in.alpha);
+    const PageLayout layout = memory_layout(in, in.alpha);
     const StreamSettings settings = settings_of(options);
     const std::string shortfall =
         memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings), settings.memory_limit);
@@ -201,7 +199,7 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
     // Leveled in place, rows are copied before they are written over.
     const MemorySource::Rows rows = same_view(in, out) ? MemorySource::Rows::overwritten : MemorySource::Rows::kept;
     MemorySource source(layout, MemoryPicture{in.data, in.row_stride, in.pixel_stride, in.channel_stride}, rows);
-    MemorySink sink(layout_of(out, in.alpha), out.data, out.row_stride, out.pixel_stride, out.channel_stride);
+    MemorySink sink(memory_layout(out, in.alpha), out.data, out.row_stride, out.pixel_stride, out.channel_stride);
     Report report;
     report.channel_by_channel = level_page(leveling, source, sink, settings).channel_by_channel;
     return report;
