@@ -102,6 +102,34 @@ TEST_F(Cli, MissingInputIsReportedBeforeAnythingElse) {
   EXPECT_EQ("Warning: File {" + (dir / "in.png") + "} does not exist.\n", run.out);
   EXPECT_EQ(1, run.status);
   EXPECT_FALSE(exists(out()));
+  // Below a file, as below nothing: it does not exist either.
+  write_file(dir / "plain", "x");
+  const ToolRun below = run_tool({"meanx", dir / "plain/in.png", out(), "31"});
+  EXPECT_EQ("Warning: File {" + (dir / "plain/in.png") + "} does not exist.\n", below.out);
+  EXPECT_EQ(1, below.status);
+}
+
+TEST_F(Cli, ASignalTheCallerIgnoresStaysIgnored) {
+  // As under nohup: SIGINT ignored before the program starts does not end it.
+  std::vector<unsigned char> noise(3000 * 2000);
+  std::mt19937 rng(9);
+  for (auto& sample : noise) sample = static_cast<unsigned char>(rng());
+  write_file(dir / "big.pgm", pnm_bytes(3000, 2000, 1, noise));
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    reset_signals();
+    ::signal(SIGINT, SIG_IGN);
+    ::execl(KELVANE_BINARY, KELVANE_BINARY, "range", (dir / "big.pgm").c_str(), (dir / "o.tif").c_str(), "31", "301",
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::usleep(100000);
+  ::kill(pid, SIGINT);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(exists(dir / "o.tif"));
 }
 
 TEST_F(Cli, EveryAlgorithmWritesItsOutput) {

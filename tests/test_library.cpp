@@ -1,6 +1,7 @@
 // The public interface as a caller meets it: views of every layout, the checks that refuse
 // what describes no picture, windows, cancelling, and the errors with their kinds.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -133,12 +134,23 @@ TEST(Library, ViewsThatDescribeNoPictureAreRefused) {
     with_alpha.alpha = alpha;
     EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(with_alpha, mean); })) << alpha;
   }
-  // Channels one byte apart, pixels one byte apart: two samples at one address.
-  kelvane::PictureView crowded = view(b.data());
-  crowded.pixel_stride = 1;
-  EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(view(a.data()), crowded, mean); }));
-  // A copy one pixel along overlaps its input without being it; the input itself is fine.
+  // Channels one byte apart, pixels one or two bytes apart: two samples at one address.
+  for (std::ptrdiff_t pixel : {1, 2}) {
+    kelvane::PictureView crowded = view(b.data());
+    crowded.pixel_stride = pixel;
+    EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(view(a.data()), crowded, mean); })) << pixel;
+  }
+  // The same bytes read as other samples are no picture leveled in place.
+  std::vector<std::uint16_t> deep(64 * 48);
+  kelvane::PictureView as_bytes = kelvane::interleaved(deep.data(), 64, 48, 1, Sample::u8);
+  as_bytes.pixel_stride = 2;
+  as_bytes.row_stride = 128;
+  kelvane::PictureView as_words = kelvane::interleaved(deep.data(), 64, 48, 1, Sample::u16);
+  EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(as_bytes, as_words, mean); }));
+  // A copy one pixel along overlaps its input without being it, either way; the input itself
+  // is fine.
   EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(view(b.data()), view(b.data() + 3), mean); }));
+  EXPECT_EQ(Error::Kind::illegal_view, kind_of([&] { kelvane::level(view(b.data() + 3), view(b.data()), mean); }));
   EXPECT_NO_THROW(kelvane::level(view(a.data()), view(a.data()), mean));
   const std::string sizes = failure_of([&] {
     kelvane::level(view(a.data()), kelvane::interleaved(b.data(), 64, 47, 3, Sample::u8), mean);
@@ -164,6 +176,9 @@ TEST(Library, OperationsAreCheckedWithTheirKinds) {
     EXPECT_EQ(Error::Kind::illegal_gain, kind_of([&] { kelvane::check(capped); })) << gain;
   }
   kelvane::Options options;
+  options.png_compression = 0;  // the ends of the ranges are values
+  options.jpeg_quality = 1;
+  EXPECT_EQ(Error::Kind::file, kind_of([&] { kelvane::level_file("missing.png", "out.png", Operation("mean", 3), options); }));
   options.jpeg_quality = 0;
   EXPECT_EQ(Error::Kind::illegal_option,
             kind_of([&] { kelvane::level_file("in.png", "out.jpg", Operation("mean", 3), options); }));
@@ -270,6 +285,13 @@ TEST(Library, FileErrorsSayWhichFileAndWhy) {
     EXPECT_EQ(ENOENT, e.error_number());
     EXPECT_EQ(dir / "no-folder/out.png", e.path());
   }
+  ::mkdir((dir / "folder.png").c_str(), 0755);
+  try {
+    kelvane::level_file(dir / "in.png", dir / "folder.png", Operation("mean", 3));
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(EISDIR, e.error_number());
+  }
   write_file(dir / "damaged.png", read_file(dir / "in.png").substr(0, 60));
   EXPECT_EQ(Error::Kind::file, kind_of([&] { kelvane::level_file(dir / "damaged.png", dir / "o.png", Operation("mean", 3)); }));
   // Memory: a limit that the stream fits and a whole output of doubles does not.
@@ -294,11 +316,14 @@ TEST(Library, InstallsNoSignalHandlers) {
   // could leave a file behind, and where the library once took over SIGINT.
   ScratchFolder dir;
   write_picture(dir / "in.png", {test_page(32, 24, 1, noise(32 * 24, 6))});
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction before[3];
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, ::sigaction(signals[i], nullptr, &before[i]));
   kelvane::level_file(dir / "in.png", dir / "out.fits", Operation("mean", 3));
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction current;
-    ASSERT_EQ(0, ::sigaction(s, nullptr, &current));
-    EXPECT_EQ(SIG_DFL, current.sa_handler) << s;
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction after;
+    ASSERT_EQ(0, ::sigaction(signals[i], nullptr, &after));
+    EXPECT_EQ(before[i].sa_handler, after.sa_handler) << signals[i];
   }
 }
 

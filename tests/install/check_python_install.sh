@@ -12,8 +12,15 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 python=/usr/bin/python3
 
-cmake --install "$build" --component python --prefix "$scratch/prefix" >/dev/null
+# An earlier version's metadata is replaced, not left beside the new one.
 site="$scratch/prefix/$python_dir"
+mkdir -p "$site/kelvane-0.0.1.dist-info"
+echo "Name: kelvane" > "$site/kelvane-0.0.1.dist-info/METADATA"
+cmake --install "$build" --component python --prefix "$scratch/prefix" >/dev/null
+infos=$(ls -d "$site"/kelvane-*.dist-info | wc -l)
+[ "$infos" = 1 ] || { echo "metadata of two versions:"; ls -d "$site"/kelvane-*.dist-info; exit 1; }
+"$scratch/prefix/bin/kelvane-preview" --help | grep -q "usage: kelvane-preview" ||
+  { echo "kelvane-preview does not start"; exit 1; }
 version=$(cd "$scratch" && PYTHONPATH="$site" $python -c 'import importlib.metadata, kelvane
 assert kelvane.__file__.startswith("'"$site"'"), kelvane.__file__
 print(importlib.metadata.version("kelvane"))')
@@ -22,6 +29,7 @@ expected=$(PYTHONPATH="$site" $python -c 'import kelvane; print(kelvane.__versio
 PYTHONPATH="$site" $python -m pip uninstall -y --break-system-packages --root-user-action=ignore kelvane >/dev/null
 left=$(find "$site" -mindepth 1 | wc -l)
 [ "$left" = 0 ] || { echo "pip uninstall left:"; find "$site"; exit 1; }
+[ ! -e "$scratch/prefix/bin/kelvane-preview" ] || { echo "pip uninstall left bin/kelvane-preview"; exit 1; }
 
 # pip works in a copy of the sources: it writes its build files and metadata where it builds.
 mkdir "$scratch/sources"

@@ -70,6 +70,10 @@ def test_value_errors_list_the_valid_choices(photo, tmp_path):
             kelvane.level(photo, "std", 9, max_gain=gain)
     with pytest.raises(ValueError, match="threads=-99 leaves no thread"):
         kelvane.level(photo, "mean", 9, threads=-99)
+    # The ends of the ranges are values.
+    Image.fromarray(photo).save(tmp_path / "in.png")
+    assert kelvane.level_file(tmp_path / "in.png", tmp_path / "zero.png", "mean", 9, png_compression=0,
+                              jpeg_quality=100).written
     with pytest.raises(ValueError, match="jpeg_quality must be from 1 to 100"):
         kelvane.level_file(tmp_path / "in.png", tmp_path / "out.jpg", "mean", 9, jpeg_quality=0)
     with pytest.raises(ValueError, match="unknown tiff_compression 'jpeg': choose one of none, lzw, zip, packbits"):
@@ -85,6 +89,13 @@ def test_windows_and_threads_take_every_spelling_of_the_same_value(photo):
         assert numpy.array_equal(kelvane.level(photo, "range", 9, 31, threads=threads), reference)
     whole = kelvane.level(photo, "std", -1)
     assert numpy.array_equal(whole, kelvane.level(photo, "std", 100000))
+
+
+def test_threads_count_as_joblib_counts(monkeypatch):
+    monkeypatch.setattr(kelvane._checks, "cores", lambda: 8)
+    assert [kelvane._checks.threads(n) for n in (None, 0, -1, -2, -8, 3)] == [0, 0, 8, 7, 1, 3]
+    with pytest.raises(ValueError, match="threads=-9 leaves no thread on 8 cores"):
+        kelvane._checks.threads(-9)
 
 
 def test_any_array_like_in_any_byte_order(photo):
@@ -146,8 +157,14 @@ def test_out_receives_the_result(photo):
     kelvane.level(planes, "minmax", 9, channel_axis=0, out=into)
     assert numpy.array_equal(numpy.moveaxis(into, 0, -1), expected)
     big = numpy.zeros((40, 51, 3), numpy.uint8)
-    with pytest.raises(ValueError, match="overlaps the input"):
-        kelvane.level(big[:, :50], "minmax", 9, out=big[:, 1:])
+    for source, target in [(big[:, :50], big[:, 1:]), (big[:, 1:], big[:, :50])]:
+        with pytest.raises(ValueError, match="overlaps the input"):
+            kelvane.level(source, "minmax", 9, out=target)
+    crowded = numpy.lib.stride_tricks.as_strided(numpy.zeros(4016, numpy.uint8), (40, 50, 3), (100, 2, 1))
+    with pytest.raises(ValueError, match="two of its samples"):
+        kelvane.level(photo, "minmax", 9, out=crowded)
+    with pytest.raises(ValueError, match="byte order"):
+        kelvane.level(photo, "minmax", 9, out=numpy.zeros(photo.shape, ">u2"))
     with pytest.raises(ValueError, match="shape"):
         kelvane.level(photo, "minmax", 9, out=numpy.zeros((40, 50), numpy.uint8))
     frozen = numpy.zeros_like(photo)
@@ -200,6 +217,11 @@ def test_file_errors_carry_errno_and_filename(tmp_path):
     assert raised.value.filename == str(tmp_path / "no-folder" / "out.png")
     with pytest.raises(IsADirectoryError):
         kelvane.level_file(tmp_path, tmp_path / "out.png", "mean", 31)
+    (tmp_path / "folder.png").mkdir()
+    with pytest.raises(IsADirectoryError) as raised:
+        kelvane.level_file(tmp_path / "in.png", tmp_path / "folder.png", "mean", 31)
+    assert raised.value.filename == str(tmp_path / "folder.png")
+    (tmp_path / "folder.png").rmdir()
     # A damaged picture has no errno: a plain OSError with the command line's words.
     (tmp_path / "damaged.png").write_bytes((tmp_path / "in.png").read_bytes()[:40])
     with pytest.raises(OSError, match="cannot read .*damaged.png") as raised:
