@@ -200,6 +200,15 @@ KELVANE_API std::vector<GrayMethodInfo> gray_method_info();
 KELVANE_API std::vector<std::string> algorithms();    // the names only
 KELVANE_API std::vector<std::string> gray_methods();  // the names only
 
+// Settings that the quality benchmark (scripts/bench --quality; the README gives its figures)
+// found to serve a kind of picture best, by name: `kelvane --preset document in.png out.png`.
+struct Preset {
+  std::string name;
+  std::string description;
+  Operation operation;
+};
+KELVANE_API std::vector<Preset> presets();
+
 // Picture formats: the readable ones in words, for help texts, and the extensions an output
 // may have (lower case, without the dot).
 KELVANE_API std::string readable_formats();

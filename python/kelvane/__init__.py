@@ -16,9 +16,14 @@ from . import _checks, _kelvane
 from ._checks import ALGORITHMS, GRAY_METHODS, WRITABLE_EXTENSIONS
 from .files import FileReport, level_file, level_files
 
-__all__ = ["ALGORITHMS", "GRAY_METHODS", "WRITABLE_EXTENSIONS", "FileReport", "is_picture_file", "level",
+__all__ = ["ALGORITHMS", "GRAY_METHODS", "PRESETS", "WRITABLE_EXTENSIONS", "FileReport", "is_picture_file", "level",
            "level_file", "level_files", "__version__"]
 __version__ = _kelvane.version
+
+#: Settings the quality benchmark found best for a kind of picture, by name, as the keyword
+#: arguments of level, level_file and level_files: ``kelvane.level(page, **kelvane.PRESETS["document"])``.
+#: The command line's ``--preset`` and the preview page offer the same names.
+PRESETS = {name: settings for name, _, settings in _kelvane.presets}
 
 
 def level(image, algorithm, window, window2=None, *, method=None, max_gain=None, level_alpha=False, threads=None,

@@ -1,5 +1,5 @@
 from os import PathLike
-from typing import Optional, Tuple, Union
+from typing import Any, Dict, Optional, Tuple, Union
 
 import numpy
 from numpy.typing import ArrayLike
@@ -10,6 +10,7 @@ from .files import level_files as level_files
 
 ALGORITHMS: Tuple[str, ...]
 GRAY_METHODS: Tuple[str, ...]
+PRESETS: Dict[str, Dict[str, Any]]
 WRITABLE_EXTENSIONS: Tuple[str, ...]
 __version__: str
 

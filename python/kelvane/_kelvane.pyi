@@ -1,4 +1,4 @@
-from typing import List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 import numpy
 
@@ -6,12 +6,14 @@ algorithm_info: Tuple[Tuple[str, str, bool, bool], ...]
 gray_method_info: Tuple[Tuple[str, str], ...]
 writable_extensions: Tuple[str, ...]
 readable_formats: str
+presets: Tuple[Tuple[str, str, Dict[str, Any]], ...]
 version: str
 
 def level_array(
     image: numpy.ndarray, out: Optional[numpy.ndarray], algorithm: str, window: str, window2: Optional[str],
-    method: str, level_alpha: bool, max_gain: float, threads: int,
+    method: str, level_alpha: bool, max_gain: float, threads: int, stop: Optional[StopFlag] = ...,
 ) -> Tuple[numpy.ndarray, bool]: ...
+def read_picture(path: bytes) -> Tuple[numpy.ndarray, bool]: ...
 def level_file(
     input: bytes, output: bytes, algorithm: str, window: str, window2: Optional[str], method: str,
     level_alpha: bool, max_gain: float, threads: int, jpeg_quality: int, png_compression: int,

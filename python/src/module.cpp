@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -136,7 +137,7 @@ class Interruption {
 // whether a gray algorithm leveled channel by channel.
 py::tuple level_array(const py::array& image, py::object out, const std::string& algorithm, const std::string& window,
                       const py::object& window2, const std::string& method, bool level_alpha, double max_gain,
-                      unsigned threads) {
+                      unsigned threads, const StopFlag* stop) {
   if (image.ndim() != 2 && image.ndim() != 3)
     throw py::value_error("kelvane levels arrays of 2 or 3 dimensions, not " + std::to_string(image.ndim()));
   const kelvane::Operation operation = operation_of(algorithm, window, window2, method, level_alpha, max_gain);
@@ -150,7 +151,7 @@ py::tuple level_array(const py::array& image, py::object out, const std::string&
   leveled.data = result.mutable_data();
   kelvane::Options options;
   options.threads = threads;
-  Interruption interruption;
+  Interruption interruption(stop);
   options.progress = interruption.progress();
   const kelvane::Report report = interruption.run([&] { return kelvane::level(in, leveled, operation, options); });
   return py::make_tuple(result, report.channel_by_channel);
@@ -185,6 +186,34 @@ py::tuple level_file(const py::bytes& input, const py::bytes& output, const std:
   return py::make_tuple(notes, report.channel_by_channel);
 }
 
+// The first page of a picture file as an array of height x width (x channels, alpha last) in
+// the sample type that holds its values whole, and whether it has alpha.
+py::tuple read_picture(const py::bytes& path) {
+  const std::string name = path;
+  std::unique_ptr<kelvane::File> file;
+  kelvane::Sample sample = kelvane::Sample::u8;
+  std::vector<py::ssize_t> shape;
+  {
+    py::gil_scoped_release unlocked;
+    file = std::make_unique<kelvane::File>(name);
+    sample = file->sample(0);
+  }
+  shape = {static_cast<py::ssize_t>(file->height()), static_cast<py::ssize_t>(file->width())};
+  if (file->channels() > 1) shape.push_back(static_cast<py::ssize_t>(file->channels()));
+  const py::dtype type = sample == kelvane::Sample::u8    ? py::dtype::of<std::uint8_t>()
+                         : sample == kelvane::Sample::u16 ? py::dtype::of<std::uint16_t>()
+                         : sample == kelvane::Sample::f32 ? py::dtype::of<float>()
+                                                          : py::dtype::of<double>();
+  py::array pixels = new_array(type, shape);
+  kelvane::PictureView view = view_of(pixels);
+  view.data = pixels.mutable_data();
+  {
+    py::gil_scoped_release unlocked;
+    file->read(0, view);
+  }
+  return py::make_tuple(pixels, file->has_alpha());
+}
+
 // The library's errors in Python's terms. A file the system refused raises the OSError of its
 // errno (FileNotFoundError, PermissionError...), with the file's name.
 void raise_as_python(const kelvane::Error& e) {
@@ -217,7 +246,10 @@ PYBIND11_MODULE(_kelvane, module) {
       raise_as_python(e);
     }
   });
-  module.def("level_array", &level_array);
+  module.def("level_array", &level_array, py::arg("image"), py::arg("out"), py::arg("algorithm"), py::arg("window"),
+             py::arg("window2"), py::arg("method"), py::arg("level_alpha"), py::arg("max_gain"), py::arg("threads"),
+             py::arg("stop") = nullptr);
+  module.def("read_picture", &read_picture);
   py::class_<StopFlag>(module, "StopFlag").def(py::init<>()).def("set", [](StopFlag& flag) { flag.raised = true; });
   module.def("level_file", &level_file, py::arg("input"), py::arg("output"), py::arg("algorithm"), py::arg("window"),
              py::arg("window2"), py::arg("method"), py::arg("level_alpha"), py::arg("max_gain"), py::arg("threads"),
@@ -255,6 +287,17 @@ PYBIND11_MODULE(_kelvane, module) {
     algorithms.append(py::make_tuple(a.name, a.matches, a.takes_method, a.stretches));
   py::list methods;
   for (const kelvane::GrayMethodInfo& m : kelvane::gray_method_info()) methods.append(py::make_tuple(m.name, m.description));
+  py::list presets;
+  for (const kelvane::Preset& p : kelvane::presets()) {
+    py::dict settings;
+    settings["algorithm"] = p.operation.algorithm;
+    settings["window"] = p.operation.window.text();
+    settings["window2"] = p.operation.window2 ? py::cast(p.operation.window2->text()) : py::none();
+    settings["method"] = p.operation.method.empty() ? py::none() : py::cast(p.operation.method);
+    settings["max_gain"] = std::isinf(p.operation.max_gain) ? py::none() : py::cast(p.operation.max_gain);
+    presets.append(py::make_tuple(p.name, p.description, settings));
+  }
+  module.attr("presets") = py::tuple(presets);
   module.attr("algorithm_info") = py::tuple(algorithms);
   module.attr("gray_method_info") = py::tuple(methods);
   module.attr("writable_extensions") = py::tuple(py::cast(kelvane::writable_extensions()));

@@ -46,57 +46,78 @@ void note_windows_of_one_pixel(const Operation& operation, const File* file) {
   for (const std::string& note : notes_on(operation, sizes)) say_note(note);
 }
 
-// words: the keyword, the input, the output and the arguments.
-int run(const CommandLine& command_line, int count, char** words) {
-  const char* keyword = words[0];
-  const char* input = words[1];
-  if (input_missing(input)) {
-    warn_missing_file(input);
-    return exit_failure;
-  }
+// The operation of a keyword and its arguments (the words after the input and the output),
+// or a warning and false.
+bool operation_of(const char* keyword, int arguments, char** words, Operation& operation) {
   const std::vector<AlgorithmInfo> algorithms = algorithm_info();
   const auto algorithm = std::find_if(algorithms.begin(), algorithms.end(),
                                       [&](const AlgorithmInfo& a) { return a.name == keyword; });
   if (algorithm == algorithms.end()) {
     warn_illegal_function(keyword);
-    return exit_misuse;
+    return false;
   }
-  // After the keyword: the input, the output, one window or two, and the gray method of the
-  // _fn algorithms.
-  const int windows = count - 3 - (algorithm->takes_method ? 1 : 0);
+  // One window or two, and the gray method of the _fn algorithms.
+  const int windows = arguments - (algorithm->takes_method ? 1 : 0);
   if (windows != 1 && windows != 2) {
-    warn_parameter_count(keyword, count - 1);
-    return exit_misuse;
+    warn_parameter_count(keyword, arguments + 2);
+    return false;
   }
-  Operation operation;
   operation.algorithm = keyword;
-  operation.level_alpha = command_line.level_alpha;
   if (algorithm->takes_method) {
-    operation.method = words[count - 1];
+    operation.method = words[arguments - 1];
     const std::vector<std::string> methods = gray_methods();
     if (std::find(methods.begin(), methods.end(), operation.method) == methods.end()) {
       warn_illegal_method(operation.method.c_str());
-      return exit_misuse;
+      return false;
     }
   }
   for (int i = 0; i < windows; ++i) {
     try {
-      const Window window = Window::parse(words[3 + i]);
+      const Window window = Window::parse(words[i]);
       if (i == 0) operation.window = window;
       else operation.window2 = window;
     } catch (const Error&) {
-      warn_illegal_window(words[3 + i]);
-      return exit_misuse;
+      warn_illegal_window(words[i]);
+      return false;
     }
   }
-  operation.max_gain = command_line.max_gain;
-  if (!algorithm->stretches && !std::isinf(operation.max_gain)) note_gain_ignored(keyword);
+  return true;
+}
+
+// words: the keyword, the input, the output and the arguments; with --preset, the input and
+// the output only.
+int run(const CommandLine& command_line, int count, char** words) {
+  const bool preset = !command_line.preset.empty();
+  const char* input = preset ? words[0] : words[1];
+  if (input_missing(input)) {
+    warn_missing_file(input);
+    return exit_failure;
+  }
+  Operation operation;
+  if (preset) {
+    if (count != 2) {
+      warn_preset_arguments(command_line.preset.c_str());
+      return exit_misuse;
+    }
+    for (const Preset& p : presets())
+      if (p.name == command_line.preset) operation = p.operation;
+    if (!std::isinf(command_line.max_gain)) operation.max_gain = command_line.max_gain;
+  } else {
+    if (!operation_of(words[0], count - 3, words + 3, operation)) return exit_misuse;
+    operation.max_gain = command_line.max_gain;
+  }
+  const char* output = preset ? words[1] : words[2];
+  operation.level_alpha = command_line.level_alpha;
+  const std::vector<AlgorithmInfo> algorithms = algorithm_info();
+  for (const AlgorithmInfo& a : algorithms)
+    if (a.name == operation.algorithm && !a.stretches && !std::isinf(command_line.max_gain))
+      note_gain_ignored(operation.algorithm.c_str());
   // The header only: every page's size is known before any pixel is decoded.
   std::unique_ptr<File> file;
   if (!is_folder(input)) file = std::make_unique<File>(input, command_line.options);
   note_windows_of_one_pixel(operation, file.get());
   if (!file)
-    return level_folder(input, words[2], operation, command_line.options, command_line.folder,
+    return level_folder(input, output, operation, command_line.options, command_line.folder,
                         command_line.progress_delay);
   if (!command_line.folder.format.empty() || command_line.folder.skip_existing) note_folder_options_ignored();
   ProgressLine line(std::string("Leveling ") + input, command_line.progress_delay);
@@ -105,7 +126,7 @@ int run(const CommandLine& command_line, int count, char** words) {
     line.show(fraction);
     return true;
   };
-  const Report report = level_file(*file, words[2], operation, options);
+  const Report report = level_file(*file, output, operation, options);
   if (report.channel_by_channel) warn_channel_by_channel();
   return exit_ok;
 }
@@ -137,7 +158,7 @@ int main(int argc, char** argv) {
     print_usage();
     return exit_ok;
   }
-  if (count == 1) {
+  if (count == 1 && command_line.preset.empty()) {
     warn_no_input_file();
     return exit_misuse;
   }

@@ -21,6 +21,7 @@ void warn_option_takes_no_value(const char* option);
 // An option among the picture arguments, where it would be taken for one of them.
 void warn_option_after_arguments(const char* word);
 void warn_channel_by_channel();
+void warn_preset_arguments(const char* preset);
 // The same for one picture of a folder.
 void warn_channel_by_channel_of(const char* path);
 

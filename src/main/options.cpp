@@ -48,6 +48,15 @@ const std::vector<OptionRule> option_rules = {
      "The factor, target deviation / local deviation (std) or target soft range / local soft range "
      "(minmax, range), becomes G where it is larger; see Gain above. Default: no limit",
      [](CommandLine& o, const char* v) { return number_at_least(v, 1.0, o.max_gain); }},
+    {"--preset", nullptr, "NAME", "document",
+     "level with the settings of a preset (see Presets above) instead of an algorithm and its arguments: "
+     "kelvane --preset NAME {input} {output}. --max-gain and --level-alpha still apply",
+     [](CommandLine& o, const char* v) {
+       o.preset = v;
+       for (const Preset& p : presets())
+         if (p.name == v) return true;
+       return false;
+     }},
     {"--jpeg-quality", nullptr, "Q", "90", "quality of JPEG outputs (and of lossy WebP and HEIF ones), 1 to 100 (default 100)",
      [](CommandLine& o, const char* v) { return whole_number(v, 1, 100, o.options.jpeg_quality); }},
     {"--png-compression", nullptr, "N", "2",

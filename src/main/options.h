@@ -2,6 +2,7 @@
 // The options that come before the algorithm keyword. One table drives their parsing and
 // their lines in --help.
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "kelvane/kelvane.h"
@@ -17,6 +18,7 @@ struct CommandLine {
   Options options;  // threads, memory, encoding
   FolderChoices folder;
   double progress_delay = 2.0;  // seconds before a progress line appears
+  std::string preset;  // --preset: the operation by name, in place of the keyword and its arguments
   bool end_of_options = false;  // "--" ended the options: every later word is an argument
 };
 
