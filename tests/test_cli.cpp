@@ -55,7 +55,8 @@ TEST_F(Cli, BareUsageAndHelp) {
     run = run_tool({flag});
     EXPECT_EQ(0, run.status);
     EXPECT_EQ(0u, run.out.find("Usage:\nkelvane {algorithm} {input} {output} {arg}*\n"));
-    for (const char* word : {"mean_fn", "std", "minmax", "range_fn", "y709", "lightness", "Exit status", "alpha"})
+    for (const char* word : {"mean_fn", "std", "minmax", "range_fn", "y709", "lightness", "Exit status", "alpha",
+                             "Hidden", "--preset NAME", "document", "frame"})
       EXPECT_NE(std::string::npos, run.out.find(word)) << word;
   }
   run = run_tool({"--version"});

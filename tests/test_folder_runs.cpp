@@ -137,6 +137,15 @@ TEST_F(FolderRuns, OptionsTakeTheGnuFormsAndAreSoughtBeforeTheAlgorithmOnly) {
   EXPECT_EQ(2, run_tool({"std", dir / "in.png", dir / "d.pgm", "5", "--max-gain=4"}).status);
   EXPECT_EQ("Warning: Option --level-alpha takes no value.\n",
             run_tool({"--level-alpha=yes", "std", dir / "in.png", dir / "d.pgm", "5"}).out);
+  // A preset is its settings; --max-gain still applies to it.
+  EXPECT_EQ(0, run_tool({"--preset", "document", dir / "in.png", dir / "p.pgm"}).status);
+  EXPECT_EQ(0, run_tool({"--max-gain=2", "std", dir / "in.png", dir / "q.pgm", "10%"}).status);
+  EXPECT_EQ(read_file(dir / "q.pgm"), read_file(dir / "p.pgm"));
+  EXPECT_EQ(0, run_tool({"--max-gain", "4", "--preset=document", dir / "in.png", dir / "p.pgm"}).status);
+  EXPECT_EQ(0, run_tool({"--max-gain", "4", "std", dir / "in.png", dir / "q.pgm", "10%"}).status);
+  EXPECT_EQ(read_file(dir / "q.pgm"), read_file(dir / "p.pgm"));
+  EXPECT_EQ("Warning: Preset {document} takes {input} {output} only.\n",
+            run_tool({"--preset", "document", "std", dir / "in.png", dir / "p.pgm"}).out);
   // Wrong counts keep their own warning; a negative window is no option.
   EXPECT_EQ("Warning: Function {std} does not take 5 parameters.\n",
             run_tool({"std", dir / "in.png", dir / "d.pgm", "5", "7", "9"}).out);

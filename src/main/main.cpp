@@ -88,6 +88,10 @@ bool operation_of(const char* keyword, int arguments, char** words, Operation& o
 // the output only.
 int run(const CommandLine& command_line, int count, char** words) {
   const bool preset = !command_line.preset.empty();
+  if (preset && count != 2) {
+    warn_preset_arguments(command_line.preset.c_str());
+    return exit_misuse;
+  }
   const char* input = preset ? words[0] : words[1];
   if (input_missing(input)) {
     warn_missing_file(input);
@@ -95,10 +99,6 @@ int run(const CommandLine& command_line, int count, char** words) {
   }
   Operation operation;
   if (preset) {
-    if (count != 2) {
-      warn_preset_arguments(command_line.preset.c_str());
-      return exit_misuse;
-    }
     for (const Preset& p : presets())
       if (p.name == command_line.preset) operation = p.operation;
     if (!std::isinf(command_line.max_gain)) operation.max_gain = command_line.max_gain;

@@ -43,6 +43,7 @@ void print_usage() {
 void print_help() {
   print_usage();
   say("kelvane [options] {algorithm} {input} {output} {arg}*");
+  say("kelvane [options] --preset NAME {input} {output}");
   say("");
   say("Levels uneven brightness and contrast: every pixel is moved so that the statistics of");
   say("the square window around it take reference values, either the statistics of the whole");
