@@ -37,11 +37,12 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits) 
     }
     for (const auto& setting : limits.env) ::putenv(const_cast<char*>(setting.c_str()));
     if (limits.as_nobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    const char* binary = limits.binary.empty() ? KELVANE_BINARY : limits.binary.c_str();
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(KELVANE_BINARY));
+    argv.push_back(const_cast<char*>(binary));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    ::execv(KELVANE_BINARY, argv.data());
+    ::execv(binary, argv.data());
     ::_exit(127);
   }
   int status = 0;

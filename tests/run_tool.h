@@ -17,6 +17,7 @@ struct RunLimits {
   long address_space = 0;         // > 0: ulimit -v, in bytes
   std::vector<std::string> env;   // NAME=value settings added to the environment
   bool as_nobody = false;         // drops root's privileges first, so that permissions bind
+  std::string binary;             // the program to run, when not the one built (KELVANE_BINARY)
 };
 
 // Signals as a program started from a plain shell finds them: the test run itself may have

@@ -171,7 +171,11 @@ TEST_F(HostileFiles, UnreadableInputs) {
   write_picture(dir / "secret.png", {test_page(4, 4, 1, std::vector<unsigned char>(16))});
   ::chmod((dir / "secret.png").c_str(), 0);
   ::chmod(dir.path().c_str(), 0777);
-  const ToolRun run = run_tool({"mean", dir / "secret.png", dir / "o.png", "31"}, RunLimits{0, 0, {}, true});
+  // A copy of the program that nobody may run, wherever the build lies (under /root, say).
+  write_file(dir / "kelvane", read_file(KELVANE_BINARY));
+  ::chmod((dir / "kelvane").c_str(), 0755);
+  const ToolRun run =
+      run_tool({"mean", dir / "secret.png", dir / "o.png", "31"}, RunLimits{0, 0, {}, true, dir / "kelvane"});
   EXPECT_EQ(1, run.status);
   EXPECT_EQ("Error: cannot read " + (dir / "secret.png") + ": Permission denied\n", run.err);
 }
