@@ -36,6 +36,7 @@ ToolRun run_tool(const std::vector<std::string>& args, const RunLimits& limits) 
       ::setrlimit(RLIMIT_AS, &limit);
     }
     for (const auto& setting : limits.env) ::putenv(const_cast<char*>(setting.c_str()));
+    if (!limits.directory.empty() && ::chdir(limits.directory.c_str()) != 0) ::_exit(126);
     if (limits.as_nobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
     const char* binary = limits.binary.empty() ? KELVANE_BINARY : limits.binary.c_str();
     std::vector<char*> argv;

@@ -18,6 +18,7 @@ struct RunLimits {
   std::vector<std::string> env;   // NAME=value settings added to the environment
   bool as_nobody = false;         // drops root's privileges first, so that permissions bind
   std::string binary;             // the program to run, when not the one built (KELVANE_BINARY)
+  std::string directory;          // the working folder to run it in, when not the test's own
 };
 
 // Signals as a program started from a plain shell finds them: the test run itself may have

@@ -1,6 +1,7 @@
 // Folder runs as a user meets them: damaged pictures named, hidden files left alone, two
 // pictures for one output refused, GNU option forms, a progress line that fits its terminal,
 // and Ctrl-C that says how far the run got.
+#include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -9,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -127,8 +130,11 @@ TEST_F(FolderRuns, OptionsTakeTheGnuFormsAndAreSoughtBeforeTheAlgorithmOnly) {
   EXPECT_EQ(read_file(dir / "a.pgm"), read_file(dir / "b.pgm"));
   // "--" ends the options: a picture may then be named like one.
   write_file(dir / "--level-alpha", read_file(dir / "in.png"));
-  const ToolRun ended = run_tool({"--", "std", dir / "--level-alpha", dir / "c.pgm", "5"});
+  RunLimits in_dir;
+  in_dir.directory = dir.path();
+  const ToolRun ended = run_tool({"--", "std", "--level-alpha", "c.pgm", "5"}, in_dir);
   EXPECT_EQ(0, ended.status) << ended.out;
+  EXPECT_TRUE(exists(dir / "c.pgm"));
   const ToolRun late = run_tool({"std", dir / "in.png", dir / "d.pgm", "5", "--max-gain", "4"});
   EXPECT_EQ(2, late.status);
   EXPECT_EQ("Warning: Option {--max-gain} comes after the algorithm; options go before it, as in kelvane --max-gain 4 "
@@ -144,6 +150,10 @@ TEST_F(FolderRuns, OptionsTakeTheGnuFormsAndAreSoughtBeforeTheAlgorithmOnly) {
   EXPECT_EQ(0, run_tool({"--max-gain", "4", "--preset=document", dir / "in.png", dir / "p.pgm"}).status);
   EXPECT_EQ(0, run_tool({"--max-gain", "4", "std", dir / "in.png", dir / "q.pgm", "10%"}).status);
   EXPECT_EQ(read_file(dir / "q.pgm"), read_file(dir / "p.pgm"));
+  picture("square.png", 100, 100);  // 20% of it is 20 pixels
+  EXPECT_EQ(0, run_tool({"--preset", "frame", dir / "square.png", dir / "p.pgm"}).status);
+  EXPECT_EQ(0, run_tool({"mean", dir / "square.png", dir / "q.pgm", "20%"}).status);
+  EXPECT_EQ(read_file(dir / "q.pgm"), read_file(dir / "p.pgm"));
   EXPECT_EQ("Warning: Preset {document} takes {input} {output} only.\n",
             run_tool({"--preset", "document", "std", dir / "in.png", dir / "p.pgm"}).out);
   // Wrong counts keep their own warning; a negative window is no option.
@@ -152,36 +162,87 @@ TEST_F(FolderRuns, OptionsTakeTheGnuFormsAndAreSoughtBeforeTheAlgorithmOnly) {
   EXPECT_EQ(0, run_tool({"std", dir / "in.png", dir / "d.pgm", "-1"}).status);
 }
 
+// Characters of UTF-8 text, or -1 where a character is cut or malformed.
+long utf8_characters(const std::string& text) {
+  long characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++characters) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return -1;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return -1;
+    i += length;
+  }
+  return characters;
+}
+
 TEST_F(FolderRuns, TheProgressLineFitsItsTerminal) {
-  const std::string name = "a-folder-with-a-name-long-enough-to-fill-a-narrow-terminal-on-its-own";
+  std::string name;
+  for (int i = 0; i < 30; ++i) name += "\xc3\xa9";  // é: two bytes, one column
+  name += "-a-folder-with-a-name-long-enough-to-fill-a-narrow-terminal";
   ::mkdir((dir / name).c_str(), 0755);
   for (int i = 0; i < 16; ++i) picture(name + "/p" + std::to_string(i) + ".png", 600, 400, i);
+  write_file(dir / (name + "/z-damaged.png"), "\x89PNG\r\n\x1a\n");  // last: the line is up when it fails
   ::symlink(name.c_str(), (dir / "short").c_str());
   for (unsigned short columns : {40, 80, 200}) {
     const std::string folder = columns == 200 ? dir / "short" : dir / name;
+    const auto start_time = std::chrono::steady_clock::now();
     const TerminalRun run = run_on_terminal({"range", folder, dir / ("out" + std::to_string(columns)), "15", "31"}, columns);
-    ASSERT_EQ(0, WEXITSTATUS(run.status)) << run.screen;
-    // Every redraw starts at the line's start, erases it, and stays short of the last column.
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_time).count();
+    ASSERT_EQ(1, WEXITSTATUS(run.status)) << run.screen;
+    // Every redraw starts at the line's start, erases it, and stays short of the last column,
+    // cut between characters.
     std::size_t draws = 0;
+    std::string last_draw;
     for (std::size_t at = run.screen.find("\r\033[K"); at != std::string::npos; at = run.screen.find("\r\033[K", at + 1)) {
       const std::size_t start = at + 4;
       const std::size_t end = std::min(run.screen.find('\r', start), run.screen.find('\n', start));
-      if (run.screen.compare(start, 9, "Leveling ") != 0) continue;  // the summary, after the last erase
-      EXPECT_LT(end - start, columns) << run.screen.substr(start, end - start);
+      if (run.screen.compare(start, 9, "Leveling ") != 0) continue;  // an error or the summary, after an erase
+      const std::string drawn = run.screen.substr(start, end - start);
+      const long characters = utf8_characters(drawn);
+      EXPECT_GE(characters, 0) << drawn;
+      EXPECT_LT(characters, columns) << drawn;
+      last_draw = drawn;
       ++draws;
     }
     EXPECT_GE(draws, 1u) << run.screen;
-    if (columns == 200) EXPECT_NE(std::string::npos, run.screen.find(" pictures/s")) << run.screen;
-    // The line is erased before the summary, which starts a line of its own.
-    const std::size_t summary = run.screen.find("Leveled 16 pictures");
+    if (columns == 200) {
+      // "N of 17 pictures, R pictures/s": R is N over the seconds so far, fewer than the whole run's.
+      std::size_t done = 0;
+      double rate = 0;
+      const std::size_t of = last_draw.rfind(" of 17 pictures, ");
+      ASSERT_NE(std::string::npos, of) << last_draw;
+      ASSERT_EQ(2, std::sscanf(last_draw.c_str() + last_draw.rfind(' ', of - 1) + 1, "%zu of 17 pictures, %lf pictures/s",
+                               &done, &rate)) << last_draw;
+      EXPECT_GE(rate + 0.05, double(done) / seconds) << last_draw;
+    }
+    // The line is erased before the error line and before the summary, which start lines of
+    // their own.
+    const std::size_t error = run.screen.find("Error: cannot read ");
+    ASSERT_NE(std::string::npos, error) << run.screen;
+    EXPECT_EQ("\r\033[K", run.screen.substr(error - 4, 4)) << run.screen;
+    const std::size_t summary = run.screen.find("Leveled 16 pictures, 1 failed");
     ASSERT_NE(std::string::npos, summary) << run.screen;
     EXPECT_EQ("\r\033[K", run.screen.substr(summary - 4, 4)) << run.screen;
   }
 }
 
+TEST_F(FolderRuns, AnOutputFolderInsideTheInputIsNotLeveledAgain) {
+  ::mkdir((dir / "in").c_str(), 0755);
+  picture("in/a.png");
+  ::symlink("in", (dir / "alias").c_str());  // the same folder by another name
+  for (int run = 0; run < 2; ++run) {
+    const ToolRun again = run_tool({"mean", dir / "alias", dir / "in/out", "5"});
+    EXPECT_EQ(0, again.status) << again.err;
+    EXPECT_EQ(0u, again.out.find("Leveled 1 picture, 0 failed")) << again.out;
+  }
+  EXPECT_EQ(std::vector<std::string>{"a.png"}, ScratchFolder::entries_of(dir / "in/out"));
+}
+
 TEST_F(FolderRuns, CtrlCSaysHowFarTheRunGotAndLeavesCompleteOutputsOnly) {
   ::mkdir((dir / "in").c_str(), 0755);
   for (int i = 0; i < 6; ++i) picture("in/p" + std::to_string(i) + ".pgm", 2400, 1800, i);
+  write_file(dir / "in/a-damaged.pgm", "P5\n2400 1800\n255\n");  // first: it has failed when the signal comes
   for (int signal : {SIGINT, SIGTERM}) {
     int out_pipe[2];
     ASSERT_EQ(0, ::pipe(out_pipe));
@@ -191,6 +252,8 @@ TEST_F(FolderRuns, CtrlCSaysHowFarTheRunGotAndLeavesCompleteOutputsOnly) {
       reset_signals();
       ::dup2(out_pipe[1], 1);
       ::close(out_pipe[0]);
+      const int quiet = ::open("/dev/null", O_WRONLY);
+      ::dup2(quiet, 2);
       ::setenv("KELVANE_THREADS", "1", 1);
       ::execl(KELVANE_BINARY, KELVANE_BINARY, "range", (dir / "in").c_str(), out.c_str(), "31", "301",
               static_cast<char*>(nullptr));
@@ -211,9 +274,9 @@ TEST_F(FolderRuns, CtrlCSaysHowFarTheRunGotAndLeavesCompleteOutputsOnly) {
     EXPECT_GE(written.size(), 1u);
     EXPECT_LT(written.size(), 6u) << "the run stopped";
     // An output put in place just as the signal came may not be counted yet.
-    const std::string told = "Interrupted: leveled " + std::to_string(written.size()) + " of 6 pictures, 0 failed.\n";
+    const std::string told = "Interrupted: leveled " + std::to_string(written.size()) + " of 7 pictures, 1 failed.\n";
     const std::string told_one_less =
-        "Interrupted: leveled " + std::to_string(written.size() - 1) + " of 6 pictures, 0 failed.\n";
+        "Interrupted: leveled " + std::to_string(written.size() - 1) + " of 7 pictures, 1 failed.\n";
     EXPECT_TRUE(said == told || said == told_one_less) << said;
     for (const std::string& name : written) {
       EXPECT_EQ('p', name[0]) << "no temporary file: " << name;

@@ -112,8 +112,8 @@ def main(argv=None):
     written = sum(r.written for r in reports)
     failed = sum(r.error is not None for r in reports)
     skipped = sum(r.skipped for r in reports)
-    summary = "Leveled %d pictures, %d failed, %d skipped, in %.1f s." % (written, failed, skipped,
-                                                                         time.perf_counter() - start)
+    summary = "Leveled %d picture%s, %d failed, %d skipped, in %.1f s." % (
+        written, "" if written == 1 else "s", failed, skipped, time.perf_counter() - start)
     if plan.not_pictures:
         summary += " %d %s not a picture." % (plan.not_pictures,
                                                "file was" if plan.not_pictures == 1 else "files were")

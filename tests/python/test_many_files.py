@@ -80,6 +80,13 @@ def test_a_dask_cluster_levels_every_picture_once_even_when_a_worker_dies(archiv
         reports = kelvane_cluster.level_files(archive / "in", archive / "out", "std_fn", 9, method="y709",
                                               client=client, max_gain=1)
         killer.join()
+        # The command of the module, on the same scheduler: its summary and exit status.
+        run = subprocess.run([sys.executable, "-m", "kelvane.cluster", "--scheduler", cluster.scheduler_address,
+                              "mean", str(archive / "in" / "a"), str(archive / "cluster-out"), "9"],
+                             capture_output=True, text=True, timeout=300)
+    assert run.returncode == 1, run.stderr
+    assert run.stdout.startswith("Leveled 12 pictures, 1 failed, 0 skipped, in "), run.stdout
+    assert run.stderr.count("Error: ") == 1 and "damaged.png" in run.stderr
     assert len(reports) == 25 and len({r.input for r in reports}) == 25
     failed = [r for r in reports if r.error]
     assert len(failed) == 1 and "damaged.png" in failed[0].error
@@ -104,6 +111,9 @@ def test_a_batch_names_every_damaged_picture_and_skips_hidden_files(tmp_path):
     assert [r.written for r in reports] == [False, False, True, False]
     assert "No such file or directory" in reports[0].error and "empty" in reports[1].error
     assert sorted(os.listdir(tmp_path / "out")) == ["good.png"]
+    # Named one by one, a dangling link is a failure of its own too, not an exception.
+    listed = kelvane.level_files([folder / "dangling.png", folder / "good.png"], tmp_path / "listed", "mean", 3)
+    assert [r.written for r in listed] == [False, True] and "No such file or directory" in listed[0].error
 
 
 def test_two_pictures_for_one_output_are_refused_before_anything_is_made(tmp_path):

@@ -49,14 +49,19 @@ def test_the_server_answers_its_token_and_its_host_only(big_photo, tmp_path):
     try:
         token = server.token
         assert request(server, "GET", "/%s/info" % token)[0] == 200
-        assert request(server, "GET", "/info")[0] == 404
-        assert request(server, "GET", "/%s/info" % token[:-1])[0] == 404
+        assert json.loads(request(server, "GET", "/%s/info" % token)[1])["output"] == str(tmp_path / "photo-leveled.png")
+        for path in ("/", "/info", "/%s" % token, "/%s/info" % token[:-1], "/%s/" % token[:-1], "/%s/%s/" % (token, token)):
+            assert request(server, "GET", path)[0] == 404, path
         assert request(server, "GET", "/%s/../../etc/passwd" % token)[0] == 404
         assert request(server, "GET", "/%s/%s" % (token, urllib.parse.quote(str(big_photo))))[0] == 404
         # DNS rebinding: another name for this address is refused.
         assert request(server, "GET", "/%s/info" % token, host="attacker.example:%d" % server.server_address[1])[0] == 403
         status, body = request(server, "GET", "/%s/level?gen=1&algorithm=meen&window=9" % token)
         assert status == 400 and "unknown algorithm 'meen'" in json.loads(body)["error"]
+        # Settings older than ones already asked for are not worked on.
+        assert request(server, "GET", "/%s/level?gen=5&algorithm=mean&window=9" % token)[0] == 200
+        status, body = request(server, "GET", "/%s/level?gen=3&algorithm=mean&window=9" % token)
+        assert status == 409 and json.loads(body) == {"stale": True}
         # Save writes where it is told, and nowhere else.
         before = sorted(os.listdir(tmp_path))
         status, body = request(server, "POST", "/%s/save" % token, json.dumps(
@@ -157,19 +162,20 @@ def test_in_a_browser_the_page_shows_what_kelvane_computes_and_saves_it(big_phot
         driver.find_element("id", "max_gain").clear()
         field = driver.find_element("id", "window")
         field.clear()
-        field.send_keys("61")
+        field.send_keys("63")
         settle(driver)
         fit = shown_pixels(driver, "after")
         assert fit.shape == (680, 1020, 3) and not numpy.array_equal(fit, first)
-        # The fit view is the reduced copy (2 x 2 means) leveled with the window halved...
+        # The fit view is the reduced copy (2 x 2 means) leveled with the window halved and
+        # rounded (63 / 2 to 32: half windows 31 and 16)...
         photo = numpy.asarray(Image.open(big_photo))
         reduced = photo.astype(numpy.float64).reshape(680, 2, 1020, 2, 3).mean(axis=(1, 3)) / 255
-        expected = numpy.clip(kelvane.level(reduced, "std_fn", 31, method="y709") * 255, 0, 255).astype(numpy.uint8)
+        expected = numpy.clip(kelvane.level(reduced, "std_fn", 32, method="y709") * 255, 0, 255).astype(numpy.uint8)
         assert numpy.array_equal(fit, expected), driver.find_element("id", "command").text
         # ...which approximates the full result: within 2.5 codes on average against its 2 x 2
         # means, since the reduction averages away texture finer than 2 pixels that the
         # windows' deviations include at full size.
-        exact = kelvane.level(photo, "std_fn", 61, method="y709")
+        exact = kelvane.level(photo, "std_fn", 63, method="y709")
         exact_reduced = exact.astype(numpy.float64).reshape(680, 2, 1020, 2, 3).mean(axis=(1, 3))
         assert numpy.abs(exact_reduced - fit).mean() < 2.5
         assert "kelvane std_fn " in driver.find_element("id", "command").text
@@ -179,8 +185,8 @@ def test_in_a_browser_the_page_shows_what_kelvane_computes_and_saves_it(big_phot
         region = driver.execute_script("return region()")
         shown = shown_pixels(driver, "after")
         x, y = region["x"], region["y"]
-        assert numpy.array_equal(shown, exact[y:y + shown.shape[0], x:x + shown.shape[1]])
-        assert shown.shape[0] > 100 and shown.shape[1] > 100
+        assert shown.shape[:2] == (region["h"], region["w"]) and region["w"] > 100 and region["h"] > 100
+        assert numpy.array_equal(shown, exact[y:y + region["h"], x:x + region["w"]])
         if os.environ.get("KELVANE_SCREENSHOT"):
             driver.find_element("id", "fit").click()
             settle(driver)
@@ -192,7 +198,7 @@ def test_in_a_browser_the_page_shows_what_kelvane_computes_and_saves_it(big_phot
         field.send_keys(str(output))
         driver.find_element("id", "save").click()
         wait_for(driver, "document.getElementById('saved').textContent.startsWith('Written')")
-        subprocess.run([BINARY, "std_fn", str(big_photo), str(tmp_path / "cli.png"), "61", "y709"], check=True)
+        subprocess.run([BINARY, "std_fn", str(big_photo), str(tmp_path / "cli.png"), "63", "y709"], check=True)
         assert numpy.array_equal(numpy.asarray(Image.open(output)), numpy.asarray(Image.open(tmp_path / "cli.png")))
     finally:
         driver.quit()
