@@ -166,11 +166,13 @@ def test_in_a_browser_the_page_shows_what_kelvane_computes_and_saves_it(big_phot
         settle(driver)
         fit = shown_pixels(driver, "after")
         assert fit.shape == (680, 1020, 3) and not numpy.array_equal(fit, first)
-        # The fit view is the reduced copy (2 x 2 means) leveled with the window halved and
-        # rounded (63 / 2 to 32: half windows 31 and 16)...
+        # The fit view is the reduced copy (2 x 2 means, as 16-bit codes) leveled with the
+        # window halved and rounded (63 / 2 to 32: half windows 31 and 16)...
         photo = numpy.asarray(Image.open(big_photo))
-        reduced = photo.astype(numpy.float64).reshape(680, 2, 1020, 2, 3).mean(axis=(1, 3)) / 255
-        expected = numpy.clip(kelvane.level(reduced, "std_fn", 32, method="y709") * 255, 0, 255).astype(numpy.uint8)
+        means = (photo.astype(numpy.float64) / 255).reshape(680, 2, 1020, 2, 3).mean(axis=(1, 3))
+        reduced = numpy.rint(means * 65535).astype(numpy.uint16)
+        leveled = kelvane.level(reduced, "std_fn", 32, method="y709").astype(numpy.float64)
+        expected = numpy.clip(leveled * (255 / 65535), 0, 255).astype(numpy.uint8)
         assert numpy.array_equal(fit, expected), driver.find_element("id", "command").text
         # ...which approximates the full result: within 2.5 codes on average against its 2 x 2
         # means, since the reduction averages away texture finer than 2 pixels that the
