@@ -46,6 +46,7 @@ class FolderRuns : public ::testing::Test {
 
 // Output of a program run on a pseudo-terminal of that many columns, and how it ended.
 struct TerminalRun {
+  bool started = false;  // false where there are no pseudo-terminals (a chroot without /dev/pts)
   std::string screen;
   int status = 0;
 };
@@ -67,6 +68,8 @@ TerminalRun run_on_terminal(const std::vector<std::string>& args, unsigned short
     ::_exit(127);
   }
   TerminalRun run;
+  if (pid < 0) return run;
+  run.started = true;
   char buffer[4096];
   for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) run.screen.append(buffer, static_cast<std::size_t>(n));
   ::waitpid(pid, &run.status, 0);
@@ -189,6 +192,7 @@ TEST_F(FolderRuns, TheProgressLineFitsItsTerminal) {
     const auto start_time = std::chrono::steady_clock::now();
     const TerminalRun run = run_on_terminal({"range", folder, dir / ("out" + std::to_string(columns)), "15", "31"}, columns);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_time).count();
+    if (!run.started) GTEST_SKIP() << "no pseudo-terminals here";
     ASSERT_EQ(1, WEXITSTATUS(run.status)) << run.screen;
     // Every redraw starts at the line's start, erases it, and stays short of the last column,
     // cut between characters.
