@@ -13,6 +13,7 @@
 #include <OpenEXR/ImfPartType.h>
 
 #include <cstring>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -245,4 +246,11 @@ std::vector<unsigned char> samples_of(const std::string& path) {
   }
   g_object_unref(image);
   return samples;
+}
+
+std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
+  std::vector<unsigned char> bytes(n);
+  std::mt19937 rng(seed);
+  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
+  return bytes;
 }

@@ -8,6 +8,9 @@
 #include "files/metadata.h"
 #include "image/page_layout.h"
 
+// Bytes of a fixed seed: samples of noise, or the contents of a damaged file.
+std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed);
+
 struct LoadedPage {
   kelvane::PageLayout layout;
   std::vector<double> values;  // planar: colour channels first, alpha last

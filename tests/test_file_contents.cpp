@@ -32,13 +32,6 @@ void level(const std::string& keyword, const std::string& in, const std::string&
   level_file(*reader, out, leveling, EncodingChoices(), StreamSettings{2});
 }
 
-std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
-  std::vector<unsigned char> bytes(n);
-  std::mt19937 rng(seed);
-  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
-  return bytes;
-}
-
 // A page whose last channel is alpha.
 TestPage with_alpha(unsigned w, unsigned h, unsigned channels, const std::vector<unsigned char>& samples) {
   TestPage page = test_page(w, h, channels, samples);

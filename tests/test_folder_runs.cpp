@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -24,17 +23,10 @@
 
 namespace {
 
-std::vector<unsigned char> noise(std::size_t count, unsigned seed) {
-  std::vector<unsigned char> samples(count);
-  std::mt19937 rng(seed);
-  for (auto& s : samples) s = static_cast<unsigned char>(rng());
-  return samples;
-}
-
 class FolderRuns : public ::testing::Test {
  protected:
   void picture(const std::string& name, unsigned width = 24, unsigned height = 16, unsigned seed = 1) {
-    write_picture(dir / name, {test_page(width, height, 1, noise(std::size_t(width) * height, seed))});
+    write_picture(dir / name, {test_page(width, height, 1, random_bytes(std::size_t(width) * height, seed))});
   }
   std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -12,13 +12,6 @@ using namespace kelvane;
 
 namespace {
 
-std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
-  std::vector<unsigned char> bytes(n);
-  std::mt19937 rng(seed);
-  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
-  return bytes;
-}
-
 // A photograph-like RGB picture: smooth shading with fine coloured detail.
 std::vector<unsigned char> detailed_rgb(unsigned w, unsigned h) {
   std::vector<unsigned char> rgb(std::size_t(w) * h * 3);

@@ -18,13 +18,6 @@ using namespace kelvane;
 
 namespace {
 
-std::vector<unsigned char> random_bytes(std::size_t n, unsigned seed) {
-  std::vector<unsigned char> bytes(n);
-  std::mt19937 rng(seed);
-  for (auto& b : bytes) b = static_cast<unsigned char>(rng());
-  return bytes;
-}
-
 // One tag of a file as exiftool prints its value.
 std::string exif_value(const std::string& path, const std::string& tag) {
   std::string value = run_program("exiftool -s -s -s -n -" + tag + " " + quoted(path)).output;

@@ -57,12 +57,7 @@ def _window(value, name):
         except ValueError:
             raise ValueError("illegal %s %r: give a whole number of pixels (31; a negative one covers the "
                              "whole picture) or a share of the shorter side such as '5%%'" % (name, value)) from None
-    if isinstance(value, (bool, numpy.bool_)):
-        raise TypeError("%s must be an int (pixels) or a str such as '5%%', not bool" % name)
-    try:
-        pixels = operator.index(value)
-    except TypeError:
-        raise TypeError("%s must be an int (pixels) or a str such as '5%%', not %s" % (name, _type_name(value))) from None
+    pixels = _integer(value, name, "an int (pixels) or a str such as '5%'")
     return _kelvane.window_text(str(pixels))
 
 
@@ -116,12 +111,7 @@ def threads(value):
     -2 all but one, and so on, as joblib counts."""
     if value is None:
         return 0
-    if isinstance(value, (bool, numpy.bool_)):
-        raise TypeError("threads must be an int or None, not bool")
-    try:
-        count = operator.index(value)
-    except TypeError:
-        raise TypeError("threads must be an int or None, not %s" % _type_name(value)) from None
+    count = _integer(value, "threads", "an int or None")
     if count >= 0:
         return count
     left = cores() + 1 + count
@@ -149,15 +139,20 @@ def _choice(value, name, choices, default):
     return value
 
 
+def _integer(value, name, expected):
+    """An integer argument as an int; a bool, though Python counts it as one, is refused."""
+    if isinstance(value, (bool, numpy.bool_)):
+        raise TypeError("%s must be %s, not bool" % (name, expected))
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError("%s must be %s, not %s" % (name, expected, _type_name(value))) from None
+
+
 def _whole(value, name, low, high, default):
     if value is None:
         return default
-    if isinstance(value, (bool, numpy.bool_)):
-        raise TypeError("%s must be an int, not bool" % name)
-    try:
-        number = operator.index(value)
-    except TypeError:
-        raise TypeError("%s must be an int, not %s" % (name, _type_name(value))) from None
+    number = _integer(value, name, "an int")
     if not low <= number <= high:
         raise ValueError("%s must be from %d to %d, not %d" % (name, low, high, number))
     return number
@@ -203,12 +198,7 @@ def channel_axis(array, axis, algorithm, name="image"):
     if axis is None:
         raise ValueError("%s has 3 dimensions but channel_axis is None: say which axis holds its channels "
                          "(-1 for height x width x channels, 0 for channels x height x width)" % name)
-    if isinstance(axis, (bool, numpy.bool_)):
-        raise TypeError("channel_axis must be an int or None, not bool")
-    try:
-        axis = operator.index(axis)
-    except TypeError:
-        raise TypeError("channel_axis must be an int or None, not %s" % _type_name(axis)) from None
+    axis = _integer(axis, "channel_axis", "an int or None")
     if not -3 <= axis < 3:
         raise ValueError("channel_axis=%d is not an axis of a 3-dimensional array" % axis)
     axis %= 3
