@@ -40,6 +40,21 @@ class ReadOnly final : public RowSource {
   std::size_t next_ = 0;
 };
 
+// A sink that takes whole rows in order only, as a file's writer does.
+class RowsOnly final : public RowSink {
+ public:
+  explicit RowsOnly(RowSink& sink) : sink_(sink) {}
+  void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override {
+    EXPECT_EQ(next_, y);
+    sink_.write_rows(y, count, values, channel_stride);
+    next_ = y + count;
+  }
+
+ private:
+  RowSink& sink_;
+  std::size_t next_ = 0;
+};
+
 std::vector<double> run_stream(const literal::Img& input, const Leveling& leveling, const StreamSettings& settings,
                                LevelingReport* report, SampleType sample, bool held = false) {
   const std::size_t bytes = sample_bytes(sample);
@@ -57,8 +72,11 @@ std::vector<double> run_stream(const literal::Img& input, const Leveling& leveli
   values_layout.sample = SampleType::f64;
   std::vector<double> out(input.v.size());
   MemorySink sink(values_layout, out.data(), std::ptrdiff_t(input.w) * 8, 8, std::ptrdiff_t(input.w) * 8 * input.h);
+  // Rows held in memory go to memory a piece at a time; others as to a file.
   ReadOnly read(source);
-  const LevelingReport done = level_page(leveling, held ? static_cast<RowSource&>(source) : read, sink, settings);
+  RowsOnly rows_only(sink);
+  const LevelingReport done = level_page(leveling, held ? static_cast<RowSource&>(source) : read,
+                                         held ? static_cast<RowSink&>(sink) : rows_only, settings);
   if (report) *report = done;
   return out;
 }

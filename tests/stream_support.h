@@ -7,7 +7,8 @@
 // How the page is walked: keeping a window's height of table rows where they fit, or with
 // cursors trailing the windows (as for windows too tall to keep); from a ring of rows read
 // from the source, from rows the source holds in memory, or with every window's rows read
-// again by readers of their own (as for windows too tall to keep their rows).
+// again by readers of their own (as for windows too tall to keep their rows). Held rows are
+// written into memory a piece of a row at a time, the others in whole rows as into a file.
 enum class Walk { kept_rows, trailing_cursors, held_rows, read_again };
 
 // Levels a copy of the picture (values as they are, planar doubles) with the operation. With

@@ -87,13 +87,14 @@ TEST(Leveling, EveryOperationMatchesTheLiteralFormulasBitForBit) {
 
 TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
   // Tall pictures of 8- and 16-bit codes, as read from files: many bands of rows, windows
-  // from the pixel alone to beyond the picture.
+  // from the pixel alone to beyond the picture; and a wide one, whose rows are leveled in
+  // several stretches of columns.
   struct Case {
     unsigned w, h, s;
     SampleType sample;
   };
   const Case cases[] = {{13, 157, 1, SampleType::u8}, {9, 301, 3, SampleType::u16}, {37, 90, 4, SampleType::u8},
-                        {5, 64, 2, SampleType::u16}};
+                        {5, 64, 2, SampleType::u16}, {1100, 19, 4, SampleType::u8}};
   const std::pair<std::uint32_t, std::uint32_t> windows[] = {{0, 3}, {1, 2}, {2, 31}, {3, 1000}, {61, 121}, {41, 0xFFFFFFFFu}};
   GrayMethod m = find_gray_method("lightness");
   unsigned seed = 40;

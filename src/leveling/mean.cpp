@@ -7,18 +7,19 @@ namespace kelvane {
 // One window:  v <- (v - local mean) + g, with g the plane's global mean.
 // Two windows: v <- (v - mean over window 1) + mean over window 2.
 // Nothing is stretched, so the gain cap has nothing to bound.
-void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
+  const std::size_t n = columns.count();
   double* mean1 = scratch;
-  box_mean_row(tables[0].values, width, how.radius[0], mean1);
+  box_mean_row(tables[0].values, width, how.radius[0], columns, mean1);
   if (how.windows == 1) {
     const double g = totals.values / totals.pixels;
-    for (std::size_t x = 0; x < width; ++x) out[x] = (in[x] - mean1[x]) + g;
+    for (std::size_t x = 0; x < n; ++x) out[x] = (in[x] - mean1[x]) + g;
     return;
   }
-  double* mean2 = scratch + width;
-  box_mean_row(tables[1].values, width, how.radius[1], mean2);
-  for (std::size_t x = 0; x < width; ++x) out[x] = (in[x] - mean1[x]) + mean2[x];
+  double* mean2 = scratch + n;
+  box_mean_row(tables[1].values, width, how.radius[1], columns, mean2);
+  for (std::size_t x = 0; x < n; ++x) out[x] = (in[x] - mean1[x]) + mean2[x];
 }
 
 }  // namespace kelvane

@@ -31,30 +31,31 @@ inline double stretch(double v, const SoftRange& source, const SoftRange& target
 }
 
 template <bool capped>
-void level_minmax_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_minmax_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                          const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   const double q = 1.0 / how.p, g = how.max_gain;
+  const std::size_t n = columns.count();
   double* min1 = scratch;
-  double* max1 = scratch + width;
-  soft_range_row(tables[0], width, how.radius[0], q, min1, max1);
+  double* max1 = scratch + n;
+  soft_range_row(tables[0], width, how.radius[0], columns, q, min1, max1);
   if (how.windows == 1) {
     const SoftRange global = global_soft_range(totals, q);
-    for (std::size_t x = 0; x < width; ++x) out[x] = stretch<capped>(in[x], SoftRange{min1[x], max1[x]}, global, g);
+    for (std::size_t x = 0; x < n; ++x) out[x] = stretch<capped>(in[x], SoftRange{min1[x], max1[x]}, global, g);
     return;
   }
-  double* min2 = scratch + 2 * width;
-  double* max2 = scratch + 3 * width;
-  soft_range_row(tables[1], width, how.radius[1], q, min2, max2);
-  for (std::size_t x = 0; x < width; ++x)
+  double* min2 = scratch + 2 * n;
+  double* max2 = scratch + 3 * n;
+  soft_range_row(tables[1], width, how.radius[1], columns, q, min2, max2);
+  for (std::size_t x = 0; x < n; ++x)
     out[x] = stretch<capped>(in[x], SoftRange{min1[x], max1[x]}, SoftRange{min2[x], max2[x]}, g);
 }
 
 }  // namespace
 
-void level_minmax_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_minmax_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                       const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
-  if (std::isinf(how.max_gain)) level_minmax_row_as<false>(how, in, out, width, tables, totals, scratch);
-  else level_minmax_row_as<true>(how, in, out, width, tables, totals, scratch);
+  if (std::isinf(how.max_gain)) level_minmax_row_as<false>(how, in, out, width, columns, tables, totals, scratch);
+  else level_minmax_row_as<true>(how, in, out, width, columns, tables, totals, scratch);
 }
 
 }  // namespace kelvane

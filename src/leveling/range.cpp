@@ -22,18 +22,21 @@ inline double shift_and_stretch(double v, double source_mean, const SoftRange& s
   return passes_guard(L) ? moved : target_mean;
 }
 
-// The soft minimum, soft maximum and mean of every window of a row, into three buffers.
-void range_stats_row(const WindowTables& tables, std::size_t width, std::uint32_t r, double q, double* stats) {
-  soft_range_row(tables, width, r, q, stats, stats + width);
-  box_mean_row(tables.values, width, r, stats + 2 * width);
+// The soft minimum, soft maximum and mean of the windows of a row's columns, into three
+// buffers of columns.count().
+void range_stats_row(const WindowTables& tables, std::size_t width, std::uint32_t r, Columns columns, double q,
+                     double* stats) {
+  const std::size_t n = columns.count();
+  soft_range_row(tables, width, r, columns, q, stats, stats + n);
+  box_mean_row(tables.values, width, r, columns, stats + 2 * n);
 }
 
 template <bool capped>
-void level_range_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_range_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                         const WindowTables tables[2], const PlaneTotals& totals, double* s) {
   const double q = 1.0 / how.p, g = how.max_gain;
-  const std::size_t w = width;
-  range_stats_row(tables[0], w, how.radius[0], q, s);
+  const std::size_t w = columns.count();
+  range_stats_row(tables[0], width, how.radius[0], columns, q, s);
   if (how.windows == 1) {
     const SoftRange global = global_soft_range(totals, q);
     const double global_mean = totals.values / totals.pixels;
@@ -43,7 +46,7 @@ void level_range_row_as(const RowLeveling& how, const double* in, double* out, s
     return;
   }
   double* s2 = s + 3 * w;
-  range_stats_row(tables[1], w, how.radius[1], q, s2);
+  range_stats_row(tables[1], width, how.radius[1], columns, q, s2);
   for (std::size_t x = 0; x < w; ++x)
     out[x] = shift_and_stretch<capped>(in[x], s[2 * w + x], SoftRange{s[x], s[w + x]}, s2[2 * w + x],
                                        SoftRange{s2[x], s2[w + x]}.range(), g);
@@ -51,10 +54,10 @@ void level_range_row_as(const RowLeveling& how, const double* in, double* out, s
 
 }  // namespace
 
-void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                      const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
-  if (std::isinf(how.max_gain)) level_range_row_as<false>(how, in, out, width, tables, totals, scratch);
-  else level_range_row_as<true>(how, in, out, width, tables, totals, scratch);
+  if (std::isinf(how.max_gain)) level_range_row_as<false>(how, in, out, width, columns, tables, totals, scratch);
+  else level_range_row_as<true>(how, in, out, width, columns, tables, totals, scratch);
 }
 
 }  // namespace kelvane

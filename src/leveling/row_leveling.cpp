@@ -12,13 +12,13 @@ TableSet tables_of(Family family) {
   return {};
 }
 
-void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, const WindowTables tables[2],
-               const PlaneTotals& totals, double* scratch) {
+void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
+               const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   switch (how.family) {
-    case Family::mean: return level_mean_row(how, in, out, width, tables, totals, scratch);
-    case Family::std: return level_std_row(how, in, out, width, tables, totals, scratch);
-    case Family::minmax: return level_minmax_row(how, in, out, width, tables, totals, scratch);
-    case Family::range: return level_range_row(how, in, out, width, tables, totals, scratch);
+    case Family::mean: return level_mean_row(how, in, out, width, columns, tables, totals, scratch);
+    case Family::std: return level_std_row(how, in, out, width, columns, tables, totals, scratch);
+    case Family::minmax: return level_minmax_row(how, in, out, width, columns, tables, totals, scratch);
+    case Family::range: return level_range_row(how, in, out, width, columns, tables, totals, scratch);
   }
 }
 

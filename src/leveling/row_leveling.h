@@ -41,20 +41,21 @@ struct RowLeveling {
   double max_gain;
 };
 
-// One row: `in` holds the plane's values, `out` receives the leveled ones (it may be `in`).
+// The columns of one row (`width` wide): `in` holds the plane's values of those columns, `out`
+// receives the leveled ones (it may be `in`), in[0] and out[0] for column columns.begin.
 // With one window the reference is the plane's totals; with two, the second window.
-// `scratch` holds 6 rows of doubles.
-void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, const WindowTables tables[2],
+// `scratch` holds 6 * columns.count() doubles.
+void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns, const WindowTables tables[2],
                const PlaneTotals& totals, double* scratch);
 
 // The same, family by family.
-void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
-void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                    const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
-void level_minmax_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_minmax_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                       const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
-void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                      const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
 
 }  // namespace kelvane

@@ -29,9 +29,9 @@ struct SoftRange {
   double midpoint() const { return min + range() * 0.5; }
 };
 
-// The soft minimum and maximum of the window of every pixel of a row, into min and max.
-void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t r, double q, double* min,
-                    double* max);
+// The soft minimum and maximum of the windows of a row's columns, into min and max.
+void soft_range_row(const WindowTables& tables, std::size_t width, std::uint32_t r, Columns columns, double q,
+                    double* min, double* max);
 
 // The soft range of the whole plane, from its totals.
 SoftRange global_soft_range(const PlaneTotals& totals, double q);

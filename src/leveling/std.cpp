@@ -24,32 +24,33 @@ inline double rescaled(double v, double m, double s, double M, double T, double 
 }
 
 template <bool capped>
-void level_std_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_std_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                       const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   const double g = how.max_gain;
+  const std::size_t n = columns.count();
   double* mean1 = scratch;
-  double* std1 = scratch + width;
-  box_mean_std_row(tables[0].values, tables[0].squares, width, how.radius[0], mean1, std1);
+  double* std1 = scratch + n;
+  box_mean_std_row(tables[0].values, tables[0].squares, width, how.radius[0], columns, mean1, std1);
   if (how.windows == 1) {
     // The target: the plane's global mean G and deviation S = sqrt(Q / n - G * G).
     const double G = totals.values / totals.pixels;
     const double S = deviation_from(totals.squares / totals.pixels, G);
-    for (std::size_t x = 0; x < width; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], G, S, g);
+    for (std::size_t x = 0; x < n; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], G, S, g);
     return;
   }
   // Two windows: the first window's mean and deviation are replaced by the second's.
-  double* mean2 = scratch + 2 * width;
-  double* std2 = scratch + 3 * width;
-  box_mean_std_row(tables[1].values, tables[1].squares, width, how.radius[1], mean2, std2);
-  for (std::size_t x = 0; x < width; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], mean2[x], std2[x], g);
+  double* mean2 = scratch + 2 * n;
+  double* std2 = scratch + 3 * n;
+  box_mean_std_row(tables[1].values, tables[1].squares, width, how.radius[1], columns, mean2, std2);
+  for (std::size_t x = 0; x < n; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], mean2[x], std2[x], g);
 }
 
 }  // namespace
 
-void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width,
+void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                    const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
-  if (std::isinf(how.max_gain)) level_std_row_as<false>(how, in, out, width, tables, totals, scratch);
-  else level_std_row_as<true>(how, in, out, width, tables, totals, scratch);
+  if (std::isinf(how.max_gain)) level_std_row_as<false>(how, in, out, width, columns, tables, totals, scratch);
+  else level_std_row_as<true>(how, in, out, width, columns, tables, totals, scratch);
 }
 
 }  // namespace kelvane

@@ -22,6 +22,9 @@ namespace {
 // of one band, the band before is leveled, the one before that written, and the rows of the
 // next read, all at once on the pool's threads.
 constexpr std::size_t band_rows = table_group;
+// Columns of a row leveled together: their values, statistics and results stay in the
+// core's nearest cache from the first step to the stored samples.
+constexpr std::size_t stretch_columns = 512;
 using Row = long long;  // row numbers, signed: a trailing cursor's rows start above the page
 
 // The cursors of one half window: per plane and table, one at the windows' bottom rows and
@@ -132,6 +135,11 @@ class PageStream {
   // Runs a cursor up to row `last` over the ring's rows.
   void advance(TableCursor& cursor, std::size_t index, Row last, const InputRing& ring) const {
     const std::size_t plane = index / tables_.size(), table = index % tables_.size();
+    const PlaneRows::Coded coded = rows_.coded(plane, table);
+    const auto rows = [&ring](Row t) { return ring.row(t); };
+    if (coded.codes && coded.sample == SampleType::u8)
+      return cursor.advance_coded<std::uint8_t>(last, rows, coded.codes, coded.step, coded.first);
+    if (coded.codes) return cursor.advance_coded<std::uint16_t>(last, rows, coded.codes, coded.step, coded.first);
     cursor.advance(last, [&](Row t, double* out, double* scratch) {
       rows_.table_values(ring.row(t), plane, table, out, scratch);
     });
@@ -237,7 +245,7 @@ class PageStream {
       if (step >= 2) {
         const Row band = step - 2, n = rows_in(band);
         const double* out = bands[band % 2].data();
-        tasks.push_back([&, band, n, out] {
+        if (!sink_.takes_parts()) tasks.push_back([&, band, n, out] {
           sink_.write_rows(static_cast<std::size_t>(first_row(band)), static_cast<std::size_t>(n), out,
                            static_cast<std::size_t>(n) * width_);
         });
@@ -279,14 +287,22 @@ class PageStream {
     }
   }
 
-  // Row `row` of one plane into the band (channel c of the row at out + c * n * width).
+  // Row `row` of one plane, a stretch of columns at a time: into the band (channel c of the
+  // row at out + c * n * width), or straight into a sink that takes pieces of rows.
   void level_band_row(Row row, std::size_t plane, const std::vector<WindowCursors>& windows, const std::size_t set_of[2],
                       const InputRing& ring, double* out, std::size_t n) const {
     const std::size_t w = width_, stride = n * width_;
+    const bool direct = sink_.takes_parts();
     const unsigned char* samples = ring.row(row);
-    double* scratch = scratch_rows(12 * w);
-    double* in = scratch + 9 * w;
-    rows_.values(samples, plane, in, scratch + 6 * w);
+    // The plane's values; for the gray, the colour channels' values it was made of (three
+    // rows), and those of further leveled channels (an alpha leveled with them).
+    const std::size_t extra = planes_.gray ? planes_.leveled - 3 : 0;
+    double* scratch = scratch_rows((4 + extra) * w + 9 * stretch_columns);
+    double* in = scratch;
+    double* channels = scratch + w;
+    double* piece = scratch + (4 + extra) * w;  // 6 for the statistics, then the leveled, then a channel's
+    rows_.values(samples, plane, in, channels);
+    for (std::size_t c = 3; c < 3 + extra; ++c) rows_.channel(samples, c, channels + c * w);
     WindowTables tables[2];
     for (int k = 0; k < leveling_.windows; ++k) {
       const WindowCursors& set = windows[set_of[k]];
@@ -296,16 +312,29 @@ class PageStream {
         *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], above, row, set.radius, height_);
       }
     }
-    double* leveled = planes_.gray ? scratch + 10 * w : out + plane * stride;
-    level_row(how_, in, leveled, w, tables, totals_[plane], scratch);
-    if (planes_.gray)
-      for (std::size_t c = 0; c < planes_.leveled; ++c) {
-        rows_.channel(samples, c, out + c * stride);
-        reproject_row(out + c * stride, in, leveled, w);
+    for (std::size_t b = 0; b < w; b += stretch_columns) {
+      const Columns columns{b, std::min(w, b + stretch_columns)};
+      const std::size_t count = columns.count();
+      double* leveled = planes_.gray || direct ? piece + 6 * stretch_columns : out + plane * stride + b;
+      level_row(how_, in + b, leveled, w, columns, tables, totals_[plane], piece);
+      if (!planes_.gray) {
+        if (direct) sink_.write_part(static_cast<std::size_t>(row), plane, b, count, leveled);
+        continue;
       }
+      for (std::size_t c = 0; c < planes_.leveled; ++c) {
+        double* values = direct ? piece + 7 * stretch_columns : out + c * stride + b;
+        std::copy(channels + c * w + b, channels + c * w + b + count, values);
+        reproject_row(values, in + b, leveled, count);
+        if (direct) sink_.write_part(static_cast<std::size_t>(row), c, b, count, values);
+      }
+    }
     // Channels left as they are (alpha), with the first plane's task.
     if (plane == 0)
-      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c) rows_.channel(samples, c, out + c * stride);
+      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c) {
+        double* values = direct ? channels : out + c * stride;
+        rows_.channel(samples, c, values);
+        if (direct) sink_.write_part(static_cast<std::size_t>(row), c, 0, w, values);
+      }
   }
 
   const Leveling leveling_;  // with the windows of this page

@@ -129,4 +129,10 @@ void MemorySink::write_rows(std::size_t y, std::size_t count, const double* valu
   }
 }
 
+void MemorySink::write_part(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const double* values) {
+  unsigned char* row = base_ + static_cast<std::ptrdiff_t>(y) * row_stride_ + static_cast<std::ptrdiff_t>(x) * pixel_stride_;
+  store(layout_.sample, values, count, row, pixel_stride_,
+        static_cast<std::ptrdiff_t>(stored_channel(layout_, c)) * channel_stride_);
+}
+
 }  // namespace kelvane

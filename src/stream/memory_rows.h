@@ -57,6 +57,8 @@ class MemorySink final : public RowSink {
       : layout_(layout), base_(static_cast<unsigned char*>(base)), row_stride_(row_stride),
         pixel_stride_(pixel_stride), channel_stride_(channel_stride) {}
   void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override;
+  bool takes_parts() const override { return true; }
+  void write_part(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const double* values) override;
 
  private:
   PageLayout layout_;

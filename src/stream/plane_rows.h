@@ -66,6 +66,19 @@ class PlaneRows {
     gray_row(scratch, scratch + w, scratch + 2 * w, w, method_, out);
   }
 
+  // Where table t of the plane sums a table of codes of 8-bit (u8) or 16-bit samples: the
+  // table, with the samples' type, the step between a row's samples of the plane and the
+  // first; or null.
+  struct Coded {
+    const double* codes = nullptr;
+    SampleType sample = SampleType::u8;
+    std::size_t step = 0, first = 0;
+  };
+  Coded coded(std::size_t plane, std::size_t t) const {
+    if (planes_.gray || codes_[plane].empty()) return Coded();
+    return Coded{codes_[plane][t].data(), layout_.sample, layout_.channels, stored_channel(layout_, plane)};
+  }
+
   // What table t of the plane sums for each pixel of a row.
   void table_values(const unsigned char* row, std::size_t plane, std::size_t t, double* out, double* scratch) const {
     if (!planes_.gray && !codes_[plane].empty()) return lookup(row, plane, codes_[plane][t].data(), out);

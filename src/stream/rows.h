@@ -34,6 +34,12 @@ class RowSink {
   // Rows [y, y + count), in order, as planar values: value channel c of row y + r, column x
   // at values[c * channel_stride + r * width + x] (colour channels first, alpha last).
   virtual void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) = 0;
+  // Whether the sink also takes pieces of rows through write_part, in any order and from any
+  // thread (each piece written once): a picture in memory, not a file.
+  virtual bool takes_parts() const { return false; }
+  // Columns [x, x + count) of value channel c of row y.
+  virtual void write_part(std::size_t /*y*/, std::size_t /*c*/, std::size_t /*x*/, std::size_t /*count*/,
+                          const double* /*values*/) {}
 };
 
 }  // namespace kelvane

@@ -3,6 +3,7 @@
 // one above and the plane's values of that row, and keeps the last few.
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "window_stats/table_rows.h"
@@ -42,6 +43,27 @@ class TableCursor {
         out[k] = const_cast<double*>(row(next_ + static_cast<long long>(k)));
       }
       fill_table_rows(next_ > 0 ? row(next_ - 1) : nullptr, in, out, count, width_);
+      next_ += static_cast<long long>(count);
+    }
+  }
+
+  // The same where the values are codes[sample] of 8- or 16-bit samples T, every `step`-th
+  // of a row from sample `first`: rows(t) gives row t's samples. The values are looked up
+  // as the entries are computed.
+  template <class T, class Rows>
+  void advance_coded(long long last, Rows rows, const double* codes, std::size_t step, std::size_t first) {
+    while (next_ <= last) {
+      const std::size_t count = static_cast<std::size_t>(std::min<long long>(table_group, last - next_ + 1));
+      const T* samples[table_group];
+      double* out[table_group];
+      for (std::size_t k = 0; k < count; ++k) {
+        samples[k] = reinterpret_cast<const T*>(rows(next_ + static_cast<long long>(k))) + first;
+        out[k] = const_cast<double*>(row(next_ + static_cast<long long>(k)));
+      }
+      fill_table_rows_from(
+          next_ > 0 ? row(next_ - 1) : nullptr,
+          [&samples, codes, step](std::size_t k, std::size_t x) { return codes[samples[k][x * step]]; }, out, count,
+          width_);
       next_ += static_cast<long long>(count);
     }
   }

@@ -32,12 +32,27 @@ inline double deviation_from(double mean_of_squares, double mean) {
   return std::sqrt(variance < 0.0 ? 0.0 : variance);
 }
 
-// Means of the clipped windows of every pixel of a row of `width`: window sum / area.
-void box_mean_row(const WindowRows& table, std::size_t width, std::uint32_t r, double* mean);
+// Columns [begin, end) of a row: a row is leveled a stretch of columns at a time, so that
+// every buffer a stretch goes through stays in the core's nearest cache.
+struct Columns {
+  std::size_t begin, end;
+  std::size_t count() const { return end - begin; }
+};
 
-// Means and standard deviations of the clipped windows of a row, from the tables of the
-// values and of their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
+// Means of the clipped windows of the row's pixels in `columns` (a row `width` wide), column
+// x into mean[x - begin]: window sum / area.
+void box_mean_row(const WindowRows& table, std::size_t width, std::uint32_t r, Columns columns, double* mean);
+inline void box_mean_row(const WindowRows& table, std::size_t width, std::uint32_t r, double* mean) {
+  box_mean_row(table, width, r, Columns{0, width}, mean);
+}
+
+// Means and standard deviations of the clipped windows of a row's columns, from the tables
+// of the values and of their squares: mean = s / area, then std = sqrt(q / area - mean * mean).
 void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::size_t width, std::uint32_t r,
-                      double* mean, double* std);
+                      Columns columns, double* mean, double* std);
+inline void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::size_t width,
+                             std::uint32_t r, double* mean, double* std) {
+  box_mean_std_row(values, squares, width, r, Columns{0, width}, mean, std);
+}
 
 }  // namespace kelvane
