@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "gray/color.h"
@@ -12,6 +13,7 @@
 #include "stream/input_ring.h"
 #include "stream/plane_rows.h"
 #include "stream/table_cursor.h"
+#include "stream/wavefront.h"
 #include "window_stats/table_rows.h"
 
 namespace kelvane {
@@ -113,7 +115,8 @@ class PageStream {
     if (width_ == 0 || height_ == 0) return report;
     totals_.assign(planes_.count(), PlaneTotals());
     walks_ = leveling_.windows == 1 ? 2 : 1;
-    if (leveling_.windows == 1) sum_planes();
+    std::ptrdiff_t stride = 0;
+    if (leveling_.windows == 1) source_.held_rows(stride) ? sum_held_planes() : sum_planes();
     level_rows();
     return report;
   }
@@ -162,12 +165,93 @@ class PageStream {
       });
       progress(static_cast<std::size_t>(last + 1));
     }
+    set_totals([&](std::size_t i) { return cursors[i]->row(height - 1)[width_ - 1]; });
+  }
+
+  // The same where the source holds every row: the groups of rows of all tables go over the
+  // threads as a wavefront, a group a block of columns behind the one above it. A group's
+  // rows go to a slot of their own, taken again by a later group once no group under way
+  // can still read it (the slots outnumber the threads).
+  void sum_held_planes() {
+    constexpr std::size_t K = table_group;
+    std::ptrdiff_t stride = 0;
+    const unsigned char* held = source_.held_rows(stride);
+    const std::size_t groups = (height_ + K - 1) / K, slots = settings_.threads + 1, cursors = cursor_count();
+    std::vector<double> table_rows(slots * cursors * K * width_);
+    const auto row_of = [&](std::size_t g, std::size_t i, std::size_t k) {
+      return table_rows.data() + (((g % slots) * cursors + i) * K + k) * width_;
+    };
+    std::vector<PlaneRows::Coded> coded(cursors);
+    bool any_uncoded = false;
+    for (std::size_t i = 0; i < cursors; ++i) {
+      coded[i] = rows_.coded(i / tables_.size(), i % tables_.size());
+      any_uncoded = any_uncoded || !coded[i].codes;
+    }
+    // The values of the tables that are not looked up, computed a group at a time.
+    std::vector<double> values(any_uncoded ? slots * cursors * K * width_ : 0);
+    const auto values_of = [&](std::size_t g, std::size_t i, std::size_t k) {
+      return values.data() + (((g % slots) * cursors + i) * K + k) * width_;
+    };
+    const auto rows_in = [&](std::size_t g) { return std::min(K, height_ - g * K); };
+    const auto samples_of = [&](std::size_t t) { return held + static_cast<std::ptrdiff_t>(t) * stride; };
+    const std::thread::id caller = std::this_thread::get_id();
+    run_wavefront(
+        groups, width_, settings_.threads,
+        [&](std::size_t g) {
+          if (std::this_thread::get_id() == caller) progress(g * K);
+          if (!any_uncoded) return;
+          double* scratch = scratch_rows(3 * width_);
+          for (std::size_t i = 0; i < cursors; ++i)
+            if (!coded[i].codes)
+              for (std::size_t k = 0; k < rows_in(g); ++k)
+                rows_.table_values(samples_of(g * K + k), i / tables_.size(), i % tables_.size(), values_of(g, i, k),
+                                   scratch);
+        },
+        [&](std::size_t g, std::size_t begin, std::size_t end) {
+          for (std::size_t i = 0; i < cursors; ++i) {
+            const double* above = g > 0 ? row_of(g - 1, i, K - 1) : nullptr;
+            double* out[K];
+            const std::size_t count = rows_in(g);
+            for (std::size_t k = 0; k < count; ++k) out[k] = row_of(g, i, k);
+            const PlaneRows::Coded& c = coded[i];
+            if (!c.codes) {
+              const double* in[K];
+              for (std::size_t k = 0; k < count; ++k) in[k] = values_of(g, i, k);
+              fill_table_rows_from(above, [&in](std::size_t k, std::size_t x) { return in[k][x]; }, out, count, begin, end);
+              continue;
+            }
+            const unsigned char* rows[K];
+            for (std::size_t k = 0; k < count; ++k) rows[k] = samples_of(g * K + k);
+            if (c.sample == SampleType::u8) {
+              const std::uint8_t* samples[K];
+              for (std::size_t k = 0; k < count; ++k) samples[k] = rows[k] + c.first;
+              fill_table_rows_from(
+                  above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out,
+                  count, begin, end);
+            } else {
+              const std::uint16_t* samples[K];
+              for (std::size_t k = 0; k < count; ++k) samples[k] = reinterpret_cast<const std::uint16_t*>(rows[k]) + c.first;
+              fill_table_rows_from(
+                  above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out,
+                  count, begin, end);
+            }
+          }
+        });
+    const std::size_t last = groups - 1;
+    set_totals([&](std::size_t i) { return row_of(last, i, rows_in(last) - 1)[width_ - 1]; });
+    progress(height_);
+  }
+
+  // Every plane's totals: the pixel count, and the sum over the whole plane of each table
+  // (`sum(i)` of cursor i, the table's last entry).
+  template <class Sum>
+  void set_totals(Sum sum_of) {
     const double pixels = static_cast<double>(static_cast<unsigned long long>(width_) * height_);
     for (std::size_t p = 0; p < planes_.count(); ++p) {
       PlaneTotals& totals = totals_[p];
       totals.pixels = pixels;
       for (std::size_t t = 0; t < tables_.size(); ++t) {
-        const double sum = cursors[p * tables_.size() + t]->row(height - 1)[width_ - 1];
+        const double sum = sum_of(p * tables_.size() + t);
         switch (tables_[t]) {
           case Table::values: totals.values = sum; break;
           case Table::squares: totals.squares = sum; break;

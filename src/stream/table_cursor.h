@@ -62,7 +62,7 @@ class TableCursor {
       }
       fill_table_rows_from(
           next_ > 0 ? row(next_ - 1) : nullptr,
-          [&samples, codes, step](std::size_t k, std::size_t x) { return codes[samples[k][x * step]]; }, out, count,
+          [&samples, codes, step](std::size_t k, std::size_t x) { return codes[samples[k][x * step]]; }, out, count, 0,
           width_);
       next_ += static_cast<long long>(count);
     }
