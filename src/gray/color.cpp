@@ -1,5 +1,7 @@
 #include "gray/color.h"
 
+#include "image/vector_clones.h"
+
 namespace kelvane {
 
 void gray_row(const double* red, const double* green, const double* blue, std::size_t width, GrayMethod method,
@@ -7,6 +9,7 @@ void gray_row(const double* red, const double* green, const double* blue, std::s
   for (std::size_t x = 0; x < width; ++x) gray[x] = method(red[x], green[x], blue[x]);
 }
 
+KELVANE_VECTOR_CLONES
 void reproject_row(double* v, const double* G, const double* K, std::size_t width) {
   for (std::size_t x = 0; x < width; ++x) v[x] = passes_guard(G[x]) ? (v[x] / G[x]) * K[x] : K[x];
 }

@@ -1,5 +1,6 @@
 // Mean leveling: every value is shifted by (reference mean - local mean), which removes slow
 // changes of brightness and keeps local detail.
+#include "image/vector_clones.h"
 #include "leveling/row_leveling.h"
 
 namespace kelvane {
@@ -7,6 +8,7 @@ namespace kelvane {
 // One window:  v <- (v - local mean) + g, with g the plane's global mean.
 // Two windows: v <- (v - mean over window 1) + mean over window 2.
 // Nothing is stretched, so the gain cap has nothing to bound.
+KELVANE_VECTOR_CLONES
 void level_mean_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                     const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   const std::size_t n = columns.count();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "gray/gray_methods.h"
+#include "image/vector_clones.h"
 #include "leveling/row_leveling.h"
 
 namespace kelvane {
@@ -47,6 +48,7 @@ void level_std_row_as(const RowLeveling& how, const double* in, double* out, std
 
 }  // namespace
 
+KELVANE_VECTOR_CLONES
 void level_std_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                    const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   if (std::isinf(how.max_gain)) level_std_row_as<false>(how, in, out, width, columns, tables, totals, scratch);

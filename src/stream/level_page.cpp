@@ -359,8 +359,10 @@ class PageStream {
       if (step >= 1 && step - 1 < count) {
         const Row band = step - 1, y = first_row(band), n = rows_in(band);
         double* out = bands[band % 2].data();
-        for (Row r = 0; r < n; ++r)
-          for (std::size_t plane = 0; plane < planes_.count(); ++plane)
+        // Plane by plane, so that the threads write the channels of different rows at once,
+        // never the interleaved samples of one row (whose cache lines they would trade).
+        for (std::size_t plane = 0; plane < planes_.count(); ++plane)
+          for (Row r = 0; r < n; ++r)
             tasks.push_back([&, y, r, n, plane, out] {
               level_band_row(y + r, plane, windows, set_of, ring, out + static_cast<std::size_t>(r) * width_,
                              static_cast<std::size_t>(n));

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "image/vector_clones.h"
+
 namespace kelvane {
 
 // Along a row, the clipped window of column x has x0 = 0 while x <= r and x1 = W - 1 once
@@ -12,7 +14,7 @@ namespace kelvane {
 //   x0 = 0,     x1 = W - 1:  S(W - 1) [- above]                                  cols W
 //   x0 = x - r, x1 = x + r:  ((S(x + r) - S(x - r - 1)) [- above(x + r)]) [+ above(x - r - 1)]   cols 2r + 1
 //   x0 = x - r, x1 = W - 1:  the same with W - 1 for x + r                       cols W - x + r
-__attribute__((target_clones("avx2", "default")))
+KELVANE_VECTOR_CLONES
 void box_mean_row(const WindowRows& w, std::size_t width, std::uint32_t r, Columns columns, double* __restrict out) {
   const std::size_t W = width, R = r;
   const double rows = w.rows;
@@ -55,6 +57,7 @@ void box_mean_row(const WindowRows& w, std::size_t width, std::uint32_t r, Colum
     for (std::size_t x = from(both_clipped_end); x < to(W); ++x) mean[x - begin] = (B[last] - B[x - R - 1]) / (rows * double(W - x + R));
 }
 
+KELVANE_VECTOR_CLONES
 void box_mean_std_row(const WindowRows& values, const WindowRows& squares, std::size_t width, std::uint32_t r,
                       Columns columns, double* __restrict mean, double* __restrict std) {
   box_mean_row(values, width, r, columns, mean);
