@@ -24,8 +24,9 @@ inline double rescaled(double v, double m, double s, double M, double T, double 
   return passes_guard(s) ? moved : M;
 }
 
+// Inlined into both copies of level_std_row, so that its loops take their instructions.
 template <bool capped>
-void level_std_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
+__attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                       const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   const double g = how.max_gain;
   const std::size_t n = columns.count();
