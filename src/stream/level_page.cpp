@@ -359,14 +359,14 @@ class PageStream {
       if (step >= 1 && step - 1 < count) {
         const Row band = step - 1, y = first_row(band), n = rows_in(band);
         double* out = bands[band % 2].data();
-        // Plane by plane, so that the threads write the channels of different rows at once,
-        // never the interleaved samples of one row (whose cache lines they would trade).
-        for (std::size_t plane = 0; plane < planes_.count(); ++plane)
-          for (Row r = 0; r < n; ++r)
-            tasks.push_back([&, y, r, n, plane, out] {
+        // A row's planes in one task: its interleaved samples are written by one thread,
+        // while their cache lines are at hand, never by two at once.
+        for (Row r = 0; r < n; ++r)
+          tasks.push_back([&, y, r, n, out] {
+            for (std::size_t plane = 0; plane < planes_.count(); ++plane)
               level_band_row(y + r, plane, windows, set_of, ring, out + static_cast<std::size_t>(r) * width_,
                              static_cast<std::size_t>(n));
-            });
+          });
       }
       run_tasks(tasks.size(), settings_.threads, [&](std::size_t t) { tasks[t](); });
       if (step >= 2) progress((walks_ - 1) * height_ + static_cast<std::size_t>(first_row(step - 2) + rows_in(step - 2)));
