@@ -64,9 +64,18 @@ std::vector<double> run_stream(const literal::Img& input, const Leveling& leveli
   const std::vector<unsigned char> codes = sample == SampleType::u8 ? codes_of<std::uint8_t>(input, 255.0)
                                            : sample == SampleType::u16 ? codes_of<std::uint16_t>(input, 65535.0)
                                                                       : std::vector<unsigned char>();
-  const void* samples = sample == SampleType::f64 ? static_cast<const void*>(input.v.data()) : codes.data();
+  const unsigned char* samples = sample == SampleType::f64 ? reinterpret_cast<const unsigned char*>(input.v.data())
+                                                            : codes.data();
   const std::ptrdiff_t row = std::ptrdiff_t(input.w) * std::ptrdiff_t(bytes), plane = row * input.h;
-  MemorySource source(layout, MemoryPicture{samples, row, std::ptrdiff_t(bytes), plane});
+  MemorySource planar(layout, MemoryPicture{samples, row, std::ptrdiff_t(bytes), plane});
+  // Held rows are interleaved samples, as a source holds them.
+  std::vector<unsigned char> interleaved(held ? layout.row_bytes() * input.h : 0);
+  if (held) planar.read_rows(0, input.h, interleaved.data());
+  const std::ptrdiff_t pixel = std::ptrdiff_t(bytes) * input.s;
+  MemorySource held_rows(layout, MemoryPicture{interleaved.data(), pixel * input.w, pixel, std::ptrdiff_t(bytes)});
+  MemorySource& source = held ? held_rows : planar;
+  std::ptrdiff_t stride = 0;
+  EXPECT_EQ(held, source.held_rows(stride) != nullptr);
   // The leveled values as they are: doubles out, whatever came in.
   PageLayout values_layout = layout;
   values_layout.sample = SampleType::f64;
