@@ -15,13 +15,14 @@ namespace {
 // target mean and deviation M and T are the plane's global ones, or the second window's.
 // With the gain capped at g:
 // v <- ((v - m) * min(T / s, g)) + M, the same where T / s is at most g (a NaN factor too).
-// Both sides are computed and one is kept, so that the loop runs in vector instructions.
+// A row is rescaled everywhere first and then given M where s fails the guard: two loops of
+// plain operations and selections, which run in vector instructions (a division under a
+// condition would not).
 template <bool capped>
 inline double rescaled(double v, double m, double s, double M, double T, double g) {
   double factor = T / s;
-  if (capped && factor > g) factor = g;
-  const double moved = ((v - m) * factor) + M;
-  return passes_guard(s) ? moved : M;
+  if (capped) factor = factor > g ? g : factor;
+  return ((v - m) * factor) + M;
 }
 
 // Inlined into both copies of level_std_row, so that its loops take their instructions.
@@ -38,6 +39,7 @@ __attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& h
     const double G = totals.values / totals.pixels;
     const double S = deviation_from(totals.squares / totals.pixels, G);
     for (std::size_t x = 0; x < n; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], G, S, g);
+    for (std::size_t x = 0; x < n; ++x) out[x] = passes_guard(std1[x]) ? out[x] : G;
     return;
   }
   // Two windows: the first window's mean and deviation are replaced by the second's.
@@ -45,6 +47,7 @@ __attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& h
   double* std2 = scratch + 3 * n;
   box_mean_std_row(tables[1].values, tables[1].squares, width, how.radius[1], columns, mean2, std2);
   for (std::size_t x = 0; x < n; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], mean2[x], std2[x], g);
+  for (std::size_t x = 0; x < n; ++x) out[x] = passes_guard(std1[x]) ? out[x] : mean2[x];
 }
 
 }  // namespace
