@@ -4,10 +4,6 @@
 
 namespace kelvane {
 
-void gray_row(const double* red, const double* green, const double* blue, std::size_t width, GrayMethod method,
-              double* gray) {
-  for (std::size_t x = 0; x < width; ++x) gray[x] = method(red[x], green[x], blue[x]);
-}
 
 // Every value rescaled first, then K where the gray fails the guard: two loops of plain
 // operations and selections, which run in vector instructions (a division under a condition

@@ -1,5 +1,8 @@
 #include "gray/gray_methods.h"
 
+#include "gray/color.h"
+#include "image/vector_clones.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -46,6 +49,29 @@ const GrayMethodEntry gray_method_table[10] = {
     {"blue", blue, "b"},
     {"y709", y709, "0.2125 r + 0.7154 g + 0.0721 b (Rec. 709 luma)"},
 };
+
+namespace {
+
+template <GrayMethod method>
+void gray_loop(const double* red, const double* green, const double* blue, std::size_t width, double* gray) {
+  for (std::size_t x = 0; x < width; ++x) gray[x] = method(red[x], green[x], blue[x]);
+}
+
+}  // namespace
+
+// The methods of the table are inlined into loops of their own, which run in vector
+// instructions; any other method is called for every pixel.
+KELVANE_VECTOR_CLONES
+void gray_row(const double* r, const double* g, const double* b, std::size_t width, GrayMethod method, double* gray) {
+  if (method == lightness) return gray_loop<lightness>(r, g, b, width, gray);
+  if (method == value) return gray_loop<value>(r, g, b, width, gray);
+  if (method == max) return gray_loop<max>(r, g, b, width, gray);
+  if (method == min) return gray_loop<min>(r, g, b, width, gray);
+  if (method == med) return gray_loop<med>(r, g, b, width, gray);
+  if (method == mid) return gray_loop<mid>(r, g, b, width, gray);
+  if (method == y709) return gray_loop<y709>(r, g, b, width, gray);
+  for (std::size_t x = 0; x < width; ++x) gray[x] = method(r[x], g[x], b[x]);
+}
 
 GrayMethod find_gray_method(const char* name) {
   for (const auto& entry : gray_method_table)
