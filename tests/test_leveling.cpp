@@ -116,6 +116,20 @@ TEST(Leveling, StreamsOfManyBandsFromFileSamplesMatchTheLiteralFormulas) {
   }
 }
 
+TEST(Leveling, RowsHeldInMemoryMatchTheLiteralFormulasOnAnyNumberOfThreads) {
+  // Rows held in memory are summed as a wavefront: groups of eight rows over the threads, each
+  // a block of columns behind the one above, in slots taken again by later groups. A picture
+  // of many blocks and groups, on one thread and on more than there are cores.
+  literal::Img input = random_picture(700, 123, 3, 77);
+  const GrayMethod m = find_gray_method("mid");
+  for (const char* name : {"mean", "std_fn", "range", "minmax_fn2"})
+    for (unsigned threads : {1u, 3u, 4u})
+      ASSERT_TRUE(same_bits(run_reference(operation(name), input, 21, 5, m),
+                            level_stream(input, *operation(name).algorithm, operation(name).windows, 21, 5, m, threads,
+                                         nullptr, SampleType::u8, Walk::held_rows)))
+          << name << " threads " << threads;
+}
+
 TEST(Leveling, StdOfOneRowGivesTheWorkedValues) {
   literal::Img im(3, 1, 1);
   im.v = {0.0, 0.5, 1.0};

@@ -243,6 +243,15 @@ TEST(Library, AProgressThatSaysStopCancelsAndLeavesNoOutput) {
                              options);
             }));
   EXPECT_EQ(2, calls);
+  // A one-window form first sums rows held in memory over the threads; asked for more threads
+  // than there are cores, it stops as soon as told, and is not asked again.
+  options.threads = 8;
+  calls = 0;
+  EXPECT_EQ(Error::Kind::cancelled, kind_of([&] {
+              kelvane::level(kelvane::interleaved(samples.data(), w, h, 1, Sample::u8), Operation("std", 31), options);
+            }));
+  EXPECT_EQ(2, calls);
+  options.threads = 0;
   write_picture(dir / "in.png", {test_page(w, h, 1, before)});
   write_file(dir / "out.png", "old");
   for (const char* output : {"out.png", "new.fits", "new.png"}) {

@@ -42,7 +42,8 @@ struct RowLeveling {
 };
 
 // The columns of one row (`width` wide): `in` holds the plane's values of those columns, `out`
-// receives the leveled ones (it may be `in`), in[0] and out[0] for column columns.begin.
+// receives the leveled ones (it may be `in`, but no table row or part of `scratch`), in[0] and
+// out[0] for column columns.begin.
 // With one window the reference is the plane's totals; with two, the second window.
 // `scratch` holds 6 * columns.count() doubles.
 void level_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns, const WindowTables tables[2],

@@ -61,6 +61,10 @@ std::size_t window_span(std::uint32_t r, std::size_t height) {
   return std::min(2 * static_cast<std::size_t>(r) + 2 * band_rows + 2, height + 1);
 }
 
+// Threads a wavefront over the page's rows runs on: those asked for, no more than the pool
+// has.
+unsigned wavefront_threads(unsigned asked) { return std::max(1u, std::min(asked, default_threads())); }
+
 // Rows a cursor keeps for the band being leveled while it reaches the next.
 constexpr std::size_t two_bands = 2 * band_rows + 1;
 
@@ -176,7 +180,9 @@ class PageStream {
     constexpr std::size_t K = table_group;
     std::ptrdiff_t stride = 0;
     const unsigned char* held = source_.held_rows(stride);
-    const std::size_t groups = (height_ + K - 1) / K, slots = settings_.threads + 1, cursors = cursor_count();
+    // The threads that can run at once: more asked for would only take memory for slots.
+    const unsigned threads = wavefront_threads(settings_.threads);
+    const std::size_t groups = (height_ + K - 1) / K, slots = threads + 1, cursors = cursor_count();
     std::vector<double> table_rows(slots * cursors * K * width_);
     const auto row_of = [&](std::size_t g, std::size_t i, std::size_t k) {
       return table_rows.data() + (((g % slots) * cursors + i) * K + k) * width_;
@@ -196,7 +202,7 @@ class PageStream {
     const auto samples_of = [&](std::size_t t) { return held + static_cast<std::ptrdiff_t>(t) * stride; };
     const std::thread::id caller = std::this_thread::get_id();
     run_wavefront(
-        groups, width_, settings_.threads,
+        groups, width_, threads,
         [&](std::size_t g) {
           if (std::this_thread::get_id() == caller) progress(g * K);
           if (!any_uncoded) return;
@@ -461,6 +467,10 @@ long double stream_bytes(const Leveling& given, const PageLayout& layout, std::s
   }
   const long double ring = (static_cast<long double>(ring_rows(shared, layout.height, chunk_rows)) +
                             own_rings * own_ring_rows(chunk_rows)) * layout.row_bytes();
+  // The one-window forms' first walk, where the rows are held: a slot of a group's table rows
+  // and values per thread and one more. It is over before the cursors are made.
+  if (leveling.windows == 1)
+    kept = std::max(kept, (wavefront_threads(settings.threads) + 1) * 2.0L * per_window * table_group);
   // A cursor holds its rows; a group of values and scratch rows of every thread; the bands
   // of leveled rows; code tables of 16-bit channels.
   const long double rows = kept * w * 8 + settings.threads * (table_group + 15) * w * 8 + 2.0L * layout.channels * band_rows * w * 8;

@@ -20,7 +20,11 @@ void run_wavefront(std::size_t groups, std::size_t width, unsigned threads, cons
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};  // a group threw: the ones after it stop waiting for it
   run_tasks(threads, threads, [&](std::size_t) {
-    for (std::size_t g = next.fetch_add(1); g < groups; g = next.fetch_add(1)) {
+    for (;;) {
+      // After a failure no group is started: one that runs would find its slot's rows gone.
+      if (failed.load()) return;
+      const std::size_t g = next.fetch_add(1);
+      if (g >= groups) return;
       try {
         start(g);
         for (std::size_t begin = 0; begin < width; begin += columns) {
