@@ -139,6 +139,51 @@ class PageStream {
     return r;
   }
 
+  // What a table sums for a row of the plane's values.
+  void table_values_of(Table table, const double* values, double* out) const {
+    if (table == Table::values) std::copy(values, values + width_, out);
+    else
+      for (std::size_t x = 0; x < width_; ++x) out[x] = table_value(table, values[x], power_exponent);
+  }
+
+  // The cursors a task advances together, [first, first + count) of a set: one table of a
+  // plane whose values are looked up in codes, or every table of a plane whose values are
+  // computed (the gray, floating-point samples), which computes them once a row for all.
+  struct CursorRun {
+    std::size_t plane, first, count;
+  };
+  std::vector<CursorRun> cursor_runs() const {
+    std::vector<CursorRun> runs;
+    const std::size_t tables = tables_.size();
+    for (std::size_t p = 0; p < planes_.count(); ++p) {
+      if (!rows_.coded(p, 0).codes) {
+        runs.push_back({p, p * tables, tables});
+        continue;
+      }
+      for (std::size_t t = 0; t < tables; ++t) runs.push_back({p, p * tables + t, 1});
+    }
+    return runs;
+  }
+
+  // Runs the cursors of a run up to row `last` over the ring's rows, in step.
+  void advance(const std::vector<std::unique_ptr<TableCursor>>& cursors, const CursorRun& run, Row last,
+               const InputRing& ring) const {
+    if (run.count == 1) return advance(*cursors[run.first], run.first, last, ring);
+    thread_local std::vector<double> group;  // the plane's values of a group of rows
+    group.resize(table_group * width_);
+    while (cursors[run.first]->next() <= last) {
+      const Row first = cursors[run.first]->next();
+      const Row end = std::min<Row>(last, first + static_cast<Row>(table_group) - 1);
+      double* scratch = scratch_rows(3 * width_);
+      for (Row t = first; t <= end; ++t)
+        rows_.values(ring.row(t), run.plane, group.data() + static_cast<std::size_t>(t - first) * width_, scratch);
+      for (std::size_t k = 0; k < run.count; ++k)
+        cursors[run.first + k]->advance(end, [&](Row t, double* out, double*) {
+          table_values_of(tables_[k], group.data() + static_cast<std::size_t>(t - first) * width_, out);
+        });
+    }
+  }
+
   // Runs a cursor up to row `last` over the ring's rows.
   void advance(TableCursor& cursor, std::size_t index, Row last, const InputRing& ring) const {
     const std::size_t plane = index / tables_.size(), table = index % tables_.size();
@@ -159,13 +204,14 @@ class PageStream {
     std::vector<std::unique_ptr<TableCursor>> cursors;
     for (std::size_t i = 0; i < cursor_count(); ++i) cursors.push_back(std::make_unique<TableCursor>(width_));
     const Row step = static_cast<Row>(4 * band_rows), height = static_cast<Row>(height_);
+    const std::vector<CursorRun> runs = cursor_runs();
     InputRing ring(source_, static_cast<std::size_t>(2 * step) + source_.chunk_rows());
     ring.fill(0, step - 1);
     for (Row y = 0; y < height; y += step) {
       const Row last = std::min(y + step - 1, height - 1);
-      run_tasks(cursors.size() + 1, settings_.threads, [&](std::size_t i) {
+      run_tasks(runs.size() + 1, settings_.threads, [&](std::size_t i) {
         if (i == 0) ring.fill(y, last + step);
-        else advance(*cursors[i - 1], i - 1, last, ring);
+        else advance(cursors, runs[i - 1], last, ring);
       });
       progress(static_cast<std::size_t>(last + 1));
     }
@@ -206,12 +252,17 @@ class PageStream {
         [&](std::size_t g) {
           if (std::this_thread::get_id() == caller) progress(g * K);
           if (!any_uncoded) return;
-          double* scratch = scratch_rows(3 * width_);
-          for (std::size_t i = 0; i < cursors; ++i)
-            if (!coded[i].codes)
-              for (std::size_t k = 0; k < rows_in(g); ++k)
-                rows_.table_values(samples_of(g * K + k), i / tables_.size(), i % tables_.size(), values_of(g, i, k),
-                                   scratch);
+          // A plane's values once a row, and from them what each of its tables sums.
+          double* scratch = scratch_rows(4 * width_);
+          double* plane_values = scratch + 3 * width_;
+          for (std::size_t p = 0; p < planes_.count(); ++p) {
+            if (coded[p * tables_.size()].codes) continue;
+            for (std::size_t k = 0; k < rows_in(g); ++k) {
+              rows_.values(samples_of(g * K + k), p, plane_values, scratch);
+              for (std::size_t t = 0; t < tables_.size(); ++t)
+                table_values_of(tables_[t], plane_values, values_of(g, p * tables_.size() + t, k));
+            }
+          }
         },
         [&](std::size_t g, std::size_t begin, std::size_t end) {
           for (std::size_t i = 0; i < cursors; ++i) {
@@ -291,6 +342,7 @@ class PageStream {
       windows.push_back(std::move(set));
     }
     const std::size_t set_of[2] = {0, windows.size() - 1};
+    const std::vector<CursorRun> runs = cursor_runs();
     InputRing ring(source_, ring_rows(shared, height_, source_.chunk_rows()));
     std::vector<double> bands[2];
     for (auto& band : bands) band.resize(layout_.channels * band_rows * width_);
@@ -321,7 +373,7 @@ class PageStream {
       const Row target = lead_to(set, 0), stretch = static_cast<Row>(band_rows);
       for (Row last = std::min(target, stretch - 1); set.lead[0]->next() <= target; last = std::min(target, last + stretch)) {
         set.lead_rows->fill(set.lead[0]->next(), last);
-        run_tasks(cursor_count(), settings_.threads, [&](std::size_t i) { advance(*set.lead[i], i, last, *set.lead_rows); });
+        run_tasks(runs.size(), settings_.threads, [&](std::size_t i) { advance(set.lead, runs[i], last, *set.lead_rows); });
       }
     }
     for (WindowCursors& set : windows)
@@ -352,14 +404,12 @@ class PageStream {
       }
       if (step < count) {
         for (WindowCursors& set : windows)
-          for (std::size_t i = 0; i < cursor_count(); ++i) {
-            TableCursor* lead = set.lead[i].get();
+          for (const CursorRun& run : runs) {
             const InputRing& lead_rows = set.lead_rows ? *set.lead_rows : ring;
-            tasks.push_back([&, lead, i, to = lead_to(set, step)] { advance(*lead, i, to, lead_rows); });
+            tasks.push_back([&, run, to = lead_to(set, step)] { advance(set.lead, run, to, lead_rows); });
             if (set.trail.empty()) continue;
-            TableCursor* trail = set.trail[i].get();
             const InputRing& trail_rows = set.trail_rows ? *set.trail_rows : ring;
-            tasks.push_back([&, trail, i, to = trail_to(set, step)] { advance(*trail, i, to, trail_rows); });
+            tasks.push_back([&, run, to = trail_to(set, step)] { advance(set.trail, run, to, trail_rows); });
           }
       }
       if (step >= 1 && step - 1 < count) {
