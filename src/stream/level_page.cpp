@@ -132,11 +132,15 @@ class PageStream {
     if (settings_.progress) settings_.progress(rows, walks_ * height_);
   }
 
-  // The half windows of the leveling, without repeating one.
+  // The half windows whose tables are walked, without repeating one. Where the larger of two
+  // keeps its window's height of table rows, the smaller one's rows are among them: its
+  // tables are not walked again.
   std::vector<std::uint32_t> radii() const {
-    std::vector<std::uint32_t> r = {how_.radius[0]};
-    if (leveling_.windows == 2 && how_.radius[1] != how_.radius[0]) r.push_back(how_.radius[1]);
-    return r;
+    const std::uint32_t a = how_.radius[0], b = how_.radius[1];
+    if (leveling_.windows == 1 || a == b) return {a};
+    const std::uint32_t larger = std::max(a, b);
+    if (keeps_window(larger, width_, height_, cursor_count(), settings_.window_table_bytes)) return {larger};
+    return {a, b};
   }
 
   // What a table sums for a row of the plane's values.
@@ -341,7 +345,13 @@ class PageStream {
       if (!set.lead_source || (!keep && !set.trail_source)) shared.push_back(r);
       windows.push_back(std::move(set));
     }
-    const std::size_t set_of[2] = {0, windows.size() - 1};
+    // The set of cursors each window reads: its own, or the larger window's.
+    const auto set_for = [&](std::uint32_t r) {
+      for (std::size_t k = 0; k < windows.size(); ++k)
+        if (windows[k].radius == r) return k;
+      return std::size_t(0);
+    };
+    const std::size_t set_of[2] = {set_for(how_.radius[0]), set_for(how_.radius[1])};
     const std::vector<CursorRun> runs = cursor_runs();
     InputRing ring(source_, ring_rows(shared, height_, source_.chunk_rows()));
     std::vector<double> bands[2];
@@ -451,7 +461,7 @@ class PageStream {
       for (std::size_t t = 0; t < tables_.size(); ++t) {
         const std::size_t i = plane * tables_.size() + t;
         const TableCursor& above = set.trail.empty() ? *set.lead[i] : *set.trail[i];
-        *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], above, row, set.radius, height_);
+        *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], above, row, how_.radius[k], height_);
       }
     }
     for (std::size_t b = 0; b < w; b += stretch_columns) {
