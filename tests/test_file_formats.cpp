@@ -8,6 +8,7 @@
 #include "files/file_error.h"
 #include "files/page_values.h"
 #include "image/samples.h"
+#include "image/saved_codes.h"
 #include "jobs/level_file.h"
 #include "pictures.h"
 #include "run_tool.h"
@@ -128,6 +129,26 @@ TEST_F(Files, SavingClampsScalesAndTruncates) {
   const std::vector<double> grays = {0.0, 127.5 / 255, 128.0 / 255, 1.0};
   write_page_values(dir / "out.pbm", integer_layout(4, 1, 1, SampleType::u8, 8), grays.data());
   EXPECT_EQ(std::string("P4\n4 1\n\xc0", 8), read_file(dir / "out.pbm"));
+}
+
+TEST(SavedCodes, RowsGiveEachValueTheCodeSavingGivesIt) {
+  // Long enough for the vector loop and its remainder; the borders of codes, their
+  // neighbours, and what saving clamps: beyond 0 and 1, infinities, NaN, -0.
+  std::vector<double> values = {std::nan(""), -0.0, -1e-300, 1e-300, -HUGE_VAL, HUGE_VAL, 1.0, 2.0, -3.0};
+  for (int k = 0; k <= 255; ++k)
+    for (double v : {k / 255.0, std::nextafter(k / 255.0, 0.0), std::nextafter(k / 255.0, 2.0), (k + 0.5) / 255.0})
+      values.push_back(v);
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> spread(-0.25, 1.25);
+  while (values.size() < 3001) values.push_back(spread(random));
+  std::vector<std::uint8_t> bytes(values.size());
+  std::vector<std::uint16_t> words(values.size());
+  saved_codes(values.data(), values.size(), 255.0, bytes.data());
+  saved_codes(values.data(), values.size(), 65535.0, words.data());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    ASSERT_EQ(static_cast<std::uint8_t>(saved_sample(values[i], 255.0)), bytes[i]) << values[i];
+    ASSERT_EQ(static_cast<std::uint16_t>(saved_sample(values[i], 65535.0)), words[i]) << values[i];
+  }
 }
 
 TEST_F(Files, EveryOutputExtensionGetsItsDepth) {

@@ -338,9 +338,9 @@ TEST(Library, InstallsNoSignalHandlers) {
 
 TEST(Library, AFileReadIntoMemoryLevelsAsTheFileDoes) {
   ScratchFolder dir;
-  const std::size_t w = 90, h = 70;
+  const std::size_t w = 600, h = 70;
   // RGBA 8-bit: the codes come back as they are, alpha last, and leveling them in memory
-  // gives the samples level_file writes.
+  // gives the samples level_file writes. Rows wider than 512 pixels are written in stretches.
   TestPage rgba = test_page(w, h, 4, noise(w * h * 4, 7));
   rgba.alpha = true;
   write_picture(dir / "in.png", {rgba});

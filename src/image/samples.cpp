@@ -1,7 +1,11 @@
 #include "image/samples.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
+
+#include "image/saved_codes.h"
 
 namespace kelvane {
 
@@ -88,6 +92,18 @@ void to_integers(const double* in, std::size_t stride, std::size_t width, const 
                               ? in + store.channels[static_cast<std::size_t>(store.premultiplied_by)] * stride
                               : nullptr;
     T* s = row + k;
+    if constexpr (std::is_same<T, std::uint8_t>::value || std::is_same<T, std::uint16_t>::value)
+      if (offset == 0 && !alpha) {
+        // Codes a stretch at a time, in vector instructions.
+        constexpr std::size_t stretch = 512;
+        T codes[stretch];
+        for (std::size_t b = 0; b < width; b += stretch) {
+          const std::size_t count = std::min(stretch, width - b);
+          saved_codes(v + b, count, store.unit, codes);
+          for (std::size_t x = 0; x < count; ++x, s += n) *s = codes[x];
+        }
+        continue;
+      }
     if (offset == 0)
       for (std::size_t x = 0; x < width; ++x, s += n) *s = static_cast<T>(saved_sample(written_code(v, alpha, x), store.unit));
     else

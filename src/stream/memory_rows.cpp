@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "image/samples.h"
+#include "image/saved_codes.h"
 
 namespace kelvane {
 
@@ -80,8 +81,7 @@ namespace {
 
 // Floats as they are, but beyond the range of floats the largest float of that sign.
 template <class T>
-T sample_of(double v, double unit) {
-  if (unit != 0.0) return static_cast<T>(saved_sample(v, unit));
+T float_sample(double v) {
   if (sizeof(T) == sizeof(float)) {
     constexpr double largest = 3.4028234663852886e38;
     return static_cast<T>(v > largest ? largest : v < -largest ? -largest : v);
@@ -89,31 +89,47 @@ T sample_of(double v, double unit) {
   return static_cast<T>(v);
 }
 
-// Stored channel c of a row from its values. Samples aligned to their size (as a caller's
-// arrays are) are stored as they are; others a byte at a time.
-template <class T>
-void store_channel(const double* v, std::size_t width, double unit, unsigned char* row, std::ptrdiff_t pixel,
-                   std::ptrdiff_t channel_offset) {
-  unsigned char* first = row + channel_offset;
+// Stored channel c of a row from its samples, `pixel` bytes apart. Samples aligned to their
+// size (as a caller's arrays are) are stored as they are; others a byte at a time.
+template <class T, class SampleOf>
+void store_samples(std::size_t width, unsigned char* first, std::ptrdiff_t pixel, SampleOf sample_of) {
   if (reinterpret_cast<std::uintptr_t>(first) % alignof(T) == 0 && pixel % static_cast<std::ptrdiff_t>(sizeof(T)) == 0) {
     T* s = reinterpret_cast<T*>(first);
     const std::ptrdiff_t step = pixel / static_cast<std::ptrdiff_t>(sizeof(T));
-    for (std::size_t x = 0; x < width; ++x) s[static_cast<std::ptrdiff_t>(x) * step] = sample_of<T>(v[x], unit);
+    for (std::size_t x = 0; x < width; ++x) s[static_cast<std::ptrdiff_t>(x) * step] = sample_of(x);
     return;
   }
   for (std::size_t x = 0; x < width; ++x) {
-    const T sample = sample_of<T>(v[x], unit);
+    const T sample = sample_of(x);
     std::memcpy(first + static_cast<std::ptrdiff_t>(x) * pixel, &sample, sizeof(T));
   }
 }
 
+// Integer codes are made a stretch at a time, in vector instructions, then stored.
+template <class T>
+void store_codes(const double* v, std::size_t width, double unit, unsigned char* first, std::ptrdiff_t pixel) {
+  constexpr std::size_t stretch = 512;
+  T codes[stretch];
+  for (std::size_t b = 0; b < width; b += stretch) {
+    const std::size_t n = std::min(stretch, width - b);
+    saved_codes(v + b, n, unit, codes);
+    store_samples<T>(n, first + static_cast<std::ptrdiff_t>(b) * pixel, pixel, [&codes](std::size_t x) { return codes[x]; });
+  }
+}
+
+template <class T>
+void store_floats(const double* v, std::size_t width, unsigned char* first, std::ptrdiff_t pixel) {
+  store_samples<T>(width, first, pixel, [v](std::size_t x) { return float_sample<T>(v[x]); });
+}
+
 void store(SampleType type, const double* v, std::size_t width, unsigned char* row, std::ptrdiff_t pixel,
            std::ptrdiff_t channel_offset) {
+  unsigned char* first = row + channel_offset;
   switch (type) {
-    case SampleType::u8: return store_channel<std::uint8_t>(v, width, 255.0, row, pixel, channel_offset);
-    case SampleType::u16: return store_channel<std::uint16_t>(v, width, 65535.0, row, pixel, channel_offset);
-    case SampleType::f32: return store_channel<float>(v, width, 0.0, row, pixel, channel_offset);
-    default: return store_channel<double>(v, width, 0.0, row, pixel, channel_offset);
+    case SampleType::u8: return store_codes<std::uint8_t>(v, width, 255.0, first, pixel);
+    case SampleType::u16: return store_codes<std::uint16_t>(v, width, 65535.0, first, pixel);
+    case SampleType::f32: return store_floats<float>(v, width, first, pixel);
+    default: return store_floats<double>(v, width, first, pixel);
   }
 }
 
