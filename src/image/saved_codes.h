@@ -10,4 +10,11 @@ namespace kelvane {
 void saved_codes(const double* v, std::size_t count, double unit, std::uint8_t* out);
 void saved_codes(const double* v, std::size_t count, double unit, std::uint16_t* out);
 
+// The codes of lo[x] into out[x], as above; returns how many x have another code for hi[x]
+// than for lo[x].
+std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_t count, double unit,
+                                  std::uint8_t* out);
+std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_t count, double unit,
+                                  std::uint16_t* out);
+
 }  // namespace kelvane

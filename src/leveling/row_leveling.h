@@ -31,6 +31,17 @@ struct PlaneTotals {
   double pixels = 1;
 };
 
+// The reference of the one-window forms, from a plane's totals: its global mean G = values / n
+// and deviation S = sqrt(squares / n - G * G) (0 where the plane has no table of squares).
+struct Reference {
+  double mean, deviation;
+};
+Reference reference_of(const PlaneTotals& totals);
+
+// The references of every totals between lo and hi lie between `low` and `high`: each
+// operation that makes them rounds monotonically (the mean never negative).
+void reference_bounds(const PlaneTotals& lo, const PlaneTotals& hi, Reference& low, Reference& high);
+
 // How the rows of a plane are leveled: the family, one window or two with their half
 // windows, the power exponent of the soft statistics and the gain cap (infinity: none).
 struct RowLeveling {
@@ -58,5 +69,24 @@ void level_minmax_row(const RowLeveling& how, const double* in, double* out, std
                       const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
 void level_range_row(const RowLeveling& how, const double* in, double* out, std::size_t width, Columns columns,
                      const WindowTables tables[2], const PlaneTotals& totals, double* scratch);
+
+// With one window of mean or std and a reference known only between `low` and `high`: lo[x]
+// and hi[x] bound the leveled value of every reference between them. Leaves the window means
+// in scratch[0, n) and, for std, the deviations in scratch[n, 2n), n = columns.count().
+void level_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
+                      Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
+                      double* scratch);
+void level_mean_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
+                           Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
+                           double* scratch);
+void level_std_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
+                          Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
+                          double* scratch);
+
+// One pixel's leveled value with one window of mean or std, from its value v, its window's
+// mean m and deviation s (std only) and the reference: what level_row gives it.
+double leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& reference);
+inline double mean_leveled_pixel(double v, double m, const Reference& reference) { return (v - m) + reference.mean; }
+double std_leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& reference);
 
 }  // namespace kelvane

@@ -36,8 +36,8 @@ __attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& h
   box_mean_std_row(tables[0].values, tables[0].squares, width, how.radius[0], columns, mean1, std1);
   if (how.windows == 1) {
     // The target: the plane's global mean G and deviation S = sqrt(Q / n - G * G).
-    const double G = totals.values / totals.pixels;
-    const double S = deviation_from(totals.squares / totals.pixels, G);
+    const Reference target = reference_of(totals);
+    const double G = target.mean, S = target.deviation;
     for (std::size_t x = 0; x < n; ++x) out[x] = rescaled<capped>(in[x], mean1[x], std1[x], G, S, g);
     for (std::size_t x = 0; x < n; ++x) out[x] = passes_guard(std1[x]) ? out[x] : G;
     return;
@@ -50,6 +50,36 @@ __attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& h
   for (std::size_t x = 0; x < n; ++x) out[x] = passes_guard(std1[x]) ? out[x] : mean2[x];
 }
 
+// With the target between `low` and `high`: the value grows with the target mean, and with
+// the target deviation where v >= m (shrinks where v < m), each operation rounding
+// monotonically; so the least and the greatest value come from the low and the high mean.
+// The two divisions by s serve both means.
+template <bool capped>
+__attribute__((always_inline)) inline void level_std_row_bounds_as(const RowLeveling& how, const double* in, double* lo,
+                                                                   double* hi, std::size_t width, Columns columns,
+                                                                   const WindowTables& tables, const Reference& low,
+                                                                   const Reference& high, double* scratch) {
+  const double g = how.max_gain;
+  const std::size_t n = columns.count();
+  double* mean1 = scratch;
+  double* std1 = scratch + n;
+  box_mean_std_row(tables.values, tables.squares, width, how.radius[0], columns, mean1, std1);
+  // Held apart from the rows written, so that the loops run in vector instructions.
+  const double M0 = low.mean, M1 = high.mean, T0 = low.deviation, T1 = high.deviation;
+  for (std::size_t x = 0; x < n; ++x) {
+    const double a = rescaled<capped>(in[x], mean1[x], std1[x], M0, T0, g);
+    const double b = rescaled<capped>(in[x], mean1[x], std1[x], M0, T1, g);
+    const double c = rescaled<capped>(in[x], mean1[x], std1[x], M1, T0, g);
+    const double d = rescaled<capped>(in[x], mean1[x], std1[x], M1, T1, g);
+    lo[x] = a < b ? a : b;
+    hi[x] = c > d ? c : d;
+  }
+  for (std::size_t x = 0; x < n; ++x) {
+    lo[x] = passes_guard(std1[x]) ? lo[x] : M0;
+    hi[x] = passes_guard(std1[x]) ? hi[x] : M1;
+  }
+}
+
 }  // namespace
 
 KELVANE_VECTOR_CLONES
@@ -57,6 +87,20 @@ void level_std_row(const RowLeveling& how, const double* in, double* out, std::s
                    const WindowTables tables[2], const PlaneTotals& totals, double* scratch) {
   if (std::isinf(how.max_gain)) level_std_row_as<false>(how, in, out, width, columns, tables, totals, scratch);
   else level_std_row_as<true>(how, in, out, width, columns, tables, totals, scratch);
+}
+
+KELVANE_VECTOR_CLONES
+void level_std_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
+                          Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
+                          double* scratch) {
+  if (std::isinf(how.max_gain)) level_std_row_bounds_as<false>(how, in, lo, hi, width, columns, tables, low, high, scratch);
+  else level_std_row_bounds_as<true>(how, in, lo, hi, width, columns, tables, low, high, scratch);
+}
+
+double std_leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& target) {
+  if (!passes_guard(s)) return target.mean;
+  return std::isinf(how.max_gain) ? rescaled<false>(v, m, s, target.mean, target.deviation, how.max_gain)
+                                  : rescaled<true>(v, m, s, target.mean, target.deviation, how.max_gain);
 }
 
 }  // namespace kelvane

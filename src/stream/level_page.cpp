@@ -1,18 +1,22 @@
 #include "stream/level_page.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "gray/color.h"
 #include "image/samples.h"
+#include "image/saved_codes.h"
 #include "image/thread_pool.h"
 #include "stream/input_ring.h"
 #include "stream/plane_rows.h"
 #include "stream/table_cursor.h"
+#include "stream/total_bounds.h"
 #include "stream/wavefront.h"
 #include "window_stats/table_rows.h"
 
@@ -118,7 +122,18 @@ class PageStream {
     report.channel_by_channel = leveling_.algorithm->takes_method && !planes_.gray;
     if (width_ == 0 || height_ == 0) return report;
     totals_.assign(planes_.count(), PlaneTotals());
+    const bool tried = leveling_.windows == 1 && bound_totals_first();
+    if (tried) {
+      walks_ = 1;
+      level_rows();
+      one_walk_ = false;
+      if (settle_open_samples(report)) {
+        report.walks = 1;
+        return report;
+      }
+    }
     walks_ = leveling_.windows == 1 ? 2 : 1;
+    report.walks = static_cast<int>(walks_) + (tried ? 1 : 0);
     std::ptrdiff_t stride = 0;
     if (leveling_.windows == 1) source_.held_rows(stride) ? sum_held_planes() : sum_planes();
     level_rows();
@@ -199,6 +214,75 @@ class PageStream {
     cursor.advance(last, [&](Row t, double* out, double* scratch) {
       rows_.table_values(ring.row(t), plane, table, out, scratch);
     });
+  }
+
+  // Whether the page is leveled in one walk: the one-window forms of mean and std, of a
+  // picture in memory whose values are a constant times its codes, into integer samples in
+  // memory, where the bounds on the totals leave few samples open. The samples open are
+  // those whose code differs between the bounds' leveled values; they are kept with what
+  // settles them once the walk has reached the totals.
+  bool bound_totals_first() {
+    const double unit = sink_.part_unit();
+    std::ptrdiff_t stride = 0;
+    const unsigned char* held = source_.held_rows(stride);
+    const bool std_family = how_.family == Family::std;
+    if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || planes_.gray ||
+        (how_.family != Family::mean && !std_family))
+      return false;
+    const CodeSums sums = code_sums(held, stride, layout_, std_family, settings_.threads);
+    if (!bound_totals(layout_, planes_, rows_, tables_, sums, settings_.bounds_slack, bounds_)) return false;
+    low_.resize(planes_.count());
+    high_.resize(planes_.count());
+    for (std::size_t p = 0; p < planes_.count(); ++p) {
+      reference_bounds(bounds_.lo[p], bounds_.hi[p], low_[p], high_[p]);
+      // The codes between the bounds of a value: about the share of samples left open.
+      const double spread = ((high_[p].mean - low_[p].mean) + 8 * (high_[p].deviation - low_[p].deviation)) * unit;
+      if (!(spread <= 0.002)) return false;
+    }
+    unit_ = unit;
+    open_.clear();
+    open_full_ = false;
+    const std::size_t samples = width_ * height_ * planes_.count();
+    // At most 12 MB of them; more, and the walk is given up for two.
+    open_limit_ = std::min<std::size_t>(std::max<std::size_t>(1024, samples / 256), std::size_t(1) << 18);
+    one_walk_ = true;
+    return true;
+  }
+
+  // Writes the codes of a stretch's lower bounds lo, and keeps the samples whose codes differ
+  // between lo and hi, with their value and their window's statistics.
+  void write_bounds(Row row, std::size_t plane, std::size_t begin, std::size_t count, const double* in,
+                    const double* lo, const double* hi, const double* stats) const {
+    std::uint16_t codes[stretch_columns];
+    const std::size_t open = unit_ == 255.0
+                                 ? saved_codes_of_bounds(lo, hi, count, unit_, reinterpret_cast<std::uint8_t*>(codes))
+                                 : saved_codes_of_bounds(lo, hi, count, unit_, codes);
+    sink_.write_part_codes(static_cast<std::size_t>(row), plane, begin, count, codes);
+    if (open == 0) return;
+    std::vector<OpenSample> found;
+    const bool with_deviation = how_.family == Family::std;
+    for (std::size_t x = 0; x < count; ++x)
+      if (static_cast<long long>(saved_sample(lo[x], unit_)) != static_cast<long long>(saved_sample(hi[x], unit_)))
+        found.push_back(OpenSample{static_cast<std::size_t>(row), begin + x, plane, in[x], stats[x],
+                                   with_deviation ? stats[count + x] : 0.0});
+    std::lock_guard<std::mutex> lock(open_mutex_);
+    if (open_.size() + found.size() > open_limit_) open_full_ = true;
+    if (!open_full_) open_.insert(open_.end(), found.begin(), found.end());
+  }
+
+  // Once the walk has reached the totals: if they are within their bounds, every sample not
+  // left open has its code, and the open ones get theirs now. False where the page must be
+  // leveled again.
+  bool settle_open_samples(LevelingReport& report) const {
+    if (open_full_) return false;
+    for (std::size_t p = 0; p < planes_.count(); ++p)
+      if (!within(totals_[p], bounds_.lo[p], bounds_.hi[p])) return false;
+    for (const OpenSample& o : open_) {
+      const double v = leveled_pixel(how_, o.v, o.m, o.s, reference_of(totals_[o.plane]));
+      sink_.write_part(o.y, o.plane, o.x, 1, &v);
+    }
+    report.settled_late = open_.size();
+    return true;
   }
 
   // The one-window forms' reference: every table of every plane walked to its last entry,
@@ -391,6 +475,8 @@ class PageStream {
     for (WindowCursors& set : windows)
       if (set.trail_rows) set.trail_rows->fill(0, trail_to(set, 0));
     for (Row step = 0; step < count + 2; ++step) {
+      // A single walk that has left too many samples open is given up at once.
+      if (one_walk_ && open_full_) return;
       Row keep_from = first_row(std::max<Row>(step - 1, 0));
       for (const WindowCursors& set : windows)
         if (!set.trail.empty() && !set.trail_rows) keep_from = std::min(keep_from, set.trail[0]->next());
@@ -439,6 +525,8 @@ class PageStream {
       run_tasks(tasks.size(), settings_.threads, [&](std::size_t t) { tasks[t](); });
       if (step >= 2) progress((walks_ - 1) * height_ + static_cast<std::size_t>(first_row(step - 2) + rows_in(step - 2)));
     }
+    // In a single walk, the leading cursors have reached the tables' last entries.
+    if (one_walk_) set_totals([&](std::size_t i) { return windows[0].lead[i]->row(height - 1)[width_ - 1]; });
   }
 
   // Row `row` of one plane, a stretch of columns at a time: into the band (channel c of the
@@ -470,6 +558,12 @@ class PageStream {
       const Columns columns{b, std::min(w, b + stretch_columns)};
       const std::size_t count = columns.count();
       double* leveled = planes_.gray || direct ? piece + 6 * stretch_columns : out + plane * stride + b;
+      if (one_walk_) {
+        double* hi = piece + 7 * stretch_columns;
+        level_row_bounds(how_, in + b, leveled, hi, w, columns, tables[0], low_[plane], high_[plane], piece);
+        write_bounds(row, plane, b, count, in + b, leveled, hi, piece);
+        continue;
+      }
       level_row(how_, in + b, leveled, w, columns, tables, totals_[plane], piece);
       if (!planes_.gray) {
         if (direct) sink_.write_part(static_cast<std::size_t>(row), plane, b, count, leveled);
@@ -502,7 +596,22 @@ class PageStream {
   PlaneRows rows_;
   RowLeveling how_;
   std::vector<PlaneTotals> totals_;
-  std::size_t walks_ = 1;  // walks over the page's rows: two for the one-window forms
+  std::size_t walks_ = 1;  // walks over the page's rows: two for the one-window forms, or one
+
+  // Leveling in one walk: the bounds of the totals and of each plane's reference, the unit of
+  // the sink's codes, and the samples left open.
+  struct OpenSample {
+    std::size_t y, x, plane;
+    double v, m, s;  // the value, its window's mean and deviation
+  };
+  bool one_walk_ = false;
+  TotalBounds bounds_;
+  std::vector<Reference> low_, high_;
+  double unit_ = 0.0;
+  mutable std::mutex open_mutex_;
+  mutable std::vector<OpenSample> open_;
+  mutable std::atomic<bool> open_full_{false};
+  std::size_t open_limit_ = 0;
 };
 
 }  // namespace

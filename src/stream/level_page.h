@@ -26,6 +26,12 @@ struct StreamSettings {
   // A file's page whose samples take at most this many bytes is decoded once and walked in
   // memory; 0: never.
   long double held_page_bytes = 0;
+  // Where a picture in memory goes into integer samples, the one-window forms of mean and std
+  // level it in one walk, from bounds on the totals (see total_bounds.h); false: in two.
+  bool one_walk = true;
+  // How much wider than the rounding can reach the bounds on the totals are made; below 0,
+  // bounds that hold no totals (for tests: the page is then leveled again in two walks).
+  double bounds_slack = 1.0;
   // Told, from the calling thread, how far the page is: rows walked of all the walks' rows.
   std::function<void(std::size_t done, std::size_t total)> progress;
 };
@@ -35,6 +41,12 @@ struct LevelingReport {
   // The page lacked red, green and blue for a gray algorithm, and was leveled channel by
   // channel instead.
   bool channel_by_channel = false;
+  // Walks over the page's rows: 1 or 2; 3 where the totals fell outside the bounds of a
+  // single walk (or it left too many samples open) and the page was leveled again in two.
+  int walks = 0;
+  // Samples of the single walk whose codes the bounds left open, set once the totals were
+  // known.
+  std::size_t settled_late = 0;
 };
 
 // Levels every row of the source into the sink. The values are those of the whole-picture

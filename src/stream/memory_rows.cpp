@@ -145,10 +145,26 @@ void MemorySink::write_rows(std::size_t y, std::size_t count, const double* valu
   }
 }
 
+double MemorySink::part_unit() const {
+  return layout_.sample == SampleType::u8 ? 255.0 : layout_.sample == SampleType::u16 ? 65535.0 : 0.0;
+}
+
 void MemorySink::write_part(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const double* values) {
   unsigned char* row = base_ + static_cast<std::ptrdiff_t>(y) * row_stride_ + static_cast<std::ptrdiff_t>(x) * pixel_stride_;
   store(layout_.sample, values, count, row, pixel_stride_,
         static_cast<std::ptrdiff_t>(stored_channel(layout_, c)) * channel_stride_);
+}
+
+void MemorySink::write_part_codes(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const void* codes) {
+  unsigned char* first = base_ + static_cast<std::ptrdiff_t>(y) * row_stride_ + static_cast<std::ptrdiff_t>(x) * pixel_stride_ +
+                         static_cast<std::ptrdiff_t>(stored_channel(layout_, c)) * channel_stride_;
+  if (layout_.sample == SampleType::u8) {
+    const auto* u8 = static_cast<const std::uint8_t*>(codes);
+    store_samples<std::uint8_t>(count, first, pixel_stride_, [u8](std::size_t i) { return u8[i]; });
+  } else {
+    const auto* u16 = static_cast<const std::uint16_t*>(codes);
+    store_samples<std::uint16_t>(count, first, pixel_stride_, [u16](std::size_t i) { return u16[i]; });
+  }
 }
 
 }  // namespace kelvane

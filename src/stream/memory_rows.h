@@ -58,6 +58,8 @@ class MemorySink final : public RowSink {
         pixel_stride_(pixel_stride), channel_stride_(channel_stride) {}
   void write_rows(std::size_t y, std::size_t count, const double* values, std::size_t channel_stride) override;
   bool takes_parts() const override { return true; }
+  double part_unit() const override;
+  void write_part_codes(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const void* codes) override;
   void write_part(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const double* values) override;
 
  private:

@@ -37,9 +37,15 @@ class RowSink {
   // Whether the sink also takes pieces of rows through write_part, in any order and from any
   // thread (each piece written once): a picture in memory, not a file.
   virtual bool takes_parts() const { return false; }
+  // The largest code of the integer samples write_part stores (values scaled by it, clamped
+  // and truncated), or 0 where it stores values as they are.
+  virtual double part_unit() const { return 0.0; }
   // Columns [x, x + count) of value channel c of row y.
   virtual void write_part(std::size_t /*y*/, std::size_t /*c*/, std::size_t /*x*/, std::size_t /*count*/,
                           const double* /*values*/) {}
+  // The same from codes already saved (where part_unit is not 0), of the sink's sample type.
+  virtual void write_part_codes(std::size_t /*y*/, std::size_t /*c*/, std::size_t /*x*/, std::size_t /*count*/,
+                                const void* /*codes*/) {}
 };
 
 }  // namespace kelvane

@@ -1,0 +1,244 @@
+// Mean and std with one window, leveled into 8- or 16-bit samples in memory in a single walk
+// from bounds on the totals: every sample gets the code of the literal formulas, whether the
+// bounds give it at once, leave it open until the walk has reached the totals, or miss the
+// totals so that the page is leveled again in two walks.
+#include <cstdint>
+#include <cstring>
+#include <random>
+
+#include "image/samples.h"
+#include "stream/level_page.h"
+#include "stream/memory_rows.h"
+#include "stream/total_bounds.h"
+#include "support.h"
+
+using namespace kelvane;
+
+namespace {
+
+struct Coded {
+  std::vector<unsigned> codes;  // interleaved
+  LevelingReport report;
+};
+
+// The codes of a picture's values (each a code / unit), interleaved.
+std::vector<unsigned> codes_of(const literal::Img& im, double unit) {
+  std::vector<unsigned> codes(im.v.size());
+  for (unsigned y = 0; y < im.h; ++y)
+    for (unsigned x = 0; x < im.w; ++x)
+      for (unsigned c = 0; c < im.s; ++c)
+        codes[(std::size_t(y) * im.w + x) * im.s + c] = unsigned(im.v[x + im.w * (y + std::size_t(im.h) * c)] * unit + 0.5);
+  return codes;
+}
+
+template <class T>
+std::vector<unsigned char> as_samples(const std::vector<unsigned>& codes) {
+  std::vector<unsigned char> bytes(codes.size() * sizeof(T));
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const T code = static_cast<T>(codes[i]);
+    std::memcpy(bytes.data() + i * sizeof(T), &code, sizeof(T));
+  }
+  return bytes;
+}
+
+template <class T>
+std::vector<unsigned> from_samples(const std::vector<unsigned char>& bytes) {
+  std::vector<unsigned> codes(bytes.size() / sizeof(T));
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    T code;
+    std::memcpy(&code, bytes.data() + i * sizeof(T), sizeof(T));
+    codes[i] = code;
+  }
+  return codes;
+}
+
+// Levels the picture's codes, held interleaved in memory, into samples of the same type.
+Coded level_codes(const literal::Img& input, const Leveling& leveling, SampleType sample, const StreamSettings& settings,
+                  int alpha = -1) {
+  const bool wide = sample == SampleType::u16;
+  const std::size_t bytes = wide ? 2 : 1;
+  PageLayout layout = integer_layout(input.w, input.h, input.s, sample, wide ? 16 : 8);
+  layout.alpha = alpha;
+  const std::vector<unsigned> codes = codes_of(input, wide ? 65535.0 : 255.0);
+  const std::vector<unsigned char> samples = wide ? as_samples<std::uint16_t>(codes) : as_samples<std::uint8_t>(codes);
+  std::vector<unsigned char> out(samples.size());
+  const std::ptrdiff_t pixel = std::ptrdiff_t(bytes * input.s), row = pixel * input.w;
+  MemorySource source(layout, MemoryPicture{samples.data(), row, pixel, std::ptrdiff_t(bytes)});
+  MemorySink sink(layout, out.data(), row, pixel, std::ptrdiff_t(bytes));
+  Coded result;
+  result.report = level_page(leveling, source, sink, settings);
+  result.codes = wide ? from_samples<std::uint16_t>(out) : from_samples<std::uint8_t>(out);
+  return result;
+}
+
+// What the literal formulas give, saved as codes; channels not leveled keep theirs.
+std::vector<unsigned> literal_codes(const literal::Img& input, const Leveling& leveling, SampleType sample,
+                                    int alpha = -1) {
+  const double unit = sample == SampleType::u16 ? 65535.0 : 255.0;
+  literal::Img leveled = input;
+  literal::level_capped(leveling.algorithm->keyword, 1, leveled, leveling.window1, 0, nullptr, leveling.max_gain);
+  if (alpha >= 0)  // the alpha channel as it was
+    for (std::size_t i = 0; i < std::size_t(input.w) * input.h; ++i)
+      leveled.v[i + std::size_t(alpha) * input.w * input.h] = input.v[i + std::size_t(alpha) * input.w * input.h];
+  std::vector<unsigned> codes = codes_of(leveled, 1.0);
+  for (unsigned y = 0; y < input.h; ++y)
+    for (unsigned x = 0; x < input.w; ++x)
+      for (unsigned c = 0; c < input.s; ++c) {
+        const double v = leveled.v[x + input.w * (y + std::size_t(input.h) * c)];
+        const bool kept = int(c) == alpha;
+        codes[(std::size_t(y) * input.w + x) * input.s + c] =
+            kept ? unsigned(v * unit + 0.5) : unsigned(saved_sample(v, unit));
+      }
+  return codes;
+}
+
+Leveling one_window(const char* keyword, std::uint32_t window, double max_gain = HUGE_VAL) {
+  Leveling leveling;
+  leveling.algorithm = find_algorithm(keyword);
+  leveling.window1 = window;
+  leveling.max_gain = max_gain;
+  return leveling;
+}
+
+// A smooth light across the picture times fine detail, as codes of 8 or 16 bits.
+literal::Img lit_picture(unsigned w, unsigned h, unsigned s, double unit) {
+  literal::Img im(w, h, s);
+  for (unsigned c = 0; c < s; ++c)
+    for (unsigned y = 0; y < h; ++y)
+      for (unsigned x = 0; x < w; ++x) {
+        const double light = 0.2 + 0.7 * double(x + 2 * y) / double(w + 2 * h);
+        const double detail = 0.5 + 0.4 * std::sin(0.7 * x + 1.3 * y + c);
+        im.v[x + w * (y + std::size_t(h) * c)] = std::floor(light * detail * unit) / unit;
+      }
+  return im;
+}
+
+}  // namespace
+
+TEST(OneWalk, EverySampleGetsTheCodeOfTheLiteralFormulas) {
+  // 8-bit colour and 16-bit gray; windows from the pixel's neighbours to the whole picture;
+  // std with and without a gain cap; on one thread and on three.
+  struct Case {
+    literal::Img input;
+    SampleType sample;
+  };
+  const Case cases[] = {{random_picture(97, 61, 3, 5), SampleType::u8},
+                        {lit_picture(530, 23, 3, 255.0), SampleType::u8},
+                        {lit_picture(53, 40, 1, 65535.0), SampleType::u16}};
+  for (const Case& c : cases)
+    for (const Leveling& leveling : {one_window("mean", 5), one_window("mean", 0xFFFFFFFFu), one_window("std", 31),
+                                     one_window("std", 3, 2.5), one_window("std", 0xFFFFFFFFu)})
+      for (unsigned threads : {1u, 3u}) {
+        StreamSettings settings;
+        settings.threads = threads;
+        const Coded done = level_codes(c.input, leveling, c.sample, settings);
+        const std::string what = std::string(leveling.algorithm->keyword) + " " + std::to_string(leveling.window1) +
+                                 " gain " + std::to_string(leveling.max_gain) + " " + std::to_string(c.input.w) +
+                                 " wide, threads " + std::to_string(threads);
+        // A window over the whole picture leaves every value where it was, up to rounding,
+        // so nearly every sample lies at the border of its code: the single walk is given
+        // up early, and the page leveled in two.
+        EXPECT_EQ(leveling.window1 == 0xFFFFFFFFu ? 3 : 1, done.report.walks) << what;
+        ASSERT_EQ(literal_codes(c.input, leveling, c.sample), done.codes) << what;
+      }
+}
+
+TEST(OneWalk, SamplesTheBoundsLeaveOpenAreSettledOnceTheTotalsAreKnown) {
+  // Bounds made wide, so that many samples fall between two codes; alpha kept as it is, or
+  // leveled like a colour.
+  const literal::Img rgb = random_picture(250, 160, 3, 9);
+  literal::Img gray_alpha = lit_picture(120, 45, 2, 255.0);
+  const struct {
+    Leveling leveling;
+    double slack;
+  } cases[] = {{one_window("mean", 9), 1.4e5}, {one_window("std", 9), 7e3}, {one_window("std", 9, 1.5), 7e3}};
+  for (const auto& c : cases) {
+    StreamSettings settings;
+    settings.bounds_slack = c.slack;
+    const Coded done = level_codes(rgb, c.leveling, SampleType::u8, settings);
+    EXPECT_EQ(1, done.report.walks) << c.leveling.algorithm->keyword;
+    EXPECT_GT(done.report.settled_late, 10u) << c.leveling.algorithm->keyword;
+    ASSERT_EQ(literal_codes(rgb, c.leveling, SampleType::u8), done.codes) << c.leveling.algorithm->keyword;
+
+    // Alpha stored first, before the gray it goes with.
+    const Coded kept = level_codes(gray_alpha, c.leveling, SampleType::u8, settings, 0);
+    EXPECT_EQ(1, kept.report.walks);
+    ASSERT_EQ(literal_codes(gray_alpha, c.leveling, SampleType::u8, 0), kept.codes) << c.leveling.algorithm->keyword;
+    Leveling with_alpha = c.leveling;
+    with_alpha.level_alpha = true;
+    ASSERT_EQ(literal_codes(gray_alpha, with_alpha, SampleType::u8),
+              level_codes(gray_alpha, with_alpha, SampleType::u8, settings, 0).codes)
+        << c.leveling.algorithm->keyword << " alpha leveled";
+  }
+}
+
+TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
+  // Bounds that hold no totals: the page is leveled again in two walks, every sample over.
+  const literal::Img input = random_picture(64, 50, 3, 11);
+  for (const Leveling& leveling : {one_window("mean", 7), one_window("std", 7)}) {
+    StreamSettings settings;
+    settings.bounds_slack = -1;
+    const Coded done = level_codes(input, leveling, SampleType::u8, settings);
+    EXPECT_EQ(3, done.report.walks);
+    ASSERT_EQ(literal_codes(input, leveling, SampleType::u8), done.codes) << leveling.algorithm->keyword;
+    // Bounds too wide to be worth a walk are not tried; nor is one walk where it is not asked.
+    settings.bounds_slack = 1e12;
+    EXPECT_EQ(2, level_codes(input, leveling, SampleType::u8, settings).report.walks);
+    settings.bounds_slack = 1;
+    settings.one_walk = false;
+    EXPECT_EQ(2, level_codes(input, leveling, SampleType::u8, settings).report.walks);
+  }
+}
+
+TEST(OneWalk, CodeSumsAreExactChannelByChannel) {
+  // Channel counts that divide the summed lanes and one that does not; rows with a tail; a
+  // row long enough that 32-bit partial sums of 16-bit codes, or of squares of 8-bit ones,
+  // would overflow before they are carried.
+  const struct {
+    std::size_t w, h, channels;
+    SampleType sample;
+  } cases[] = {{37, 5, 3, SampleType::u8},    {50, 4, 4, SampleType::u16},       {23, 3, 5, SampleType::u8},
+               {1, 9, 1, SampleType::u16},    {1200000, 1, 3, SampleType::u8},   {600000, 1, 4, SampleType::u16}};
+  for (const auto& c : cases) {
+    const PageLayout layout = integer_layout(c.w, c.h, c.channels, c.sample, c.sample == SampleType::u8 ? 8 : 16);
+    const std::size_t count = c.w * c.h * c.channels, largest = c.sample == SampleType::u8 ? 255 : 65535;
+    std::vector<unsigned> codes(count);
+    for (std::size_t i = 0; i < count; ++i) codes[i] = i % 7 == 0 ? unsigned(largest) : unsigned((i * 2654435761u) % (largest + 1));
+    const std::vector<unsigned char> rows =
+        c.sample == SampleType::u8 ? as_samples<std::uint8_t>(codes) : as_samples<std::uint16_t>(codes);
+    std::vector<unsigned long long> expected(c.channels), squares(c.channels);
+    for (std::size_t i = 0; i < count; ++i) {
+      expected[i % c.channels] += codes[i];
+      squares[i % c.channels] += static_cast<unsigned long long>(codes[i]) * codes[i];
+    }
+    for (unsigned threads : {1u, 2u}) {
+      const CodeSums sums = code_sums(rows.data(), std::ptrdiff_t(layout.row_bytes()), layout, true, threads);
+      EXPECT_EQ(expected, sums.codes) << c.w << " x " << c.channels;
+      EXPECT_EQ(squares, sums.squares) << c.w << " x " << c.channels;
+    }
+  }
+}
+
+TEST(OneWalk, TheReferencesOfTotalsBetweenBoundsLieBetweenTheirs) {
+  // Totals at the corners of their bounds and between them: the mean grows with the sum of
+  // the values, the deviation with that of the squares and shrinks as the mean grows.
+  std::mt19937_64 random(3);
+  for (int trial = 0; trial < 200; ++trial) {
+    const double n = double(1 + random() % 100000), mean = 0.05 + 0.9 * double(random() % 1000) / 1000.0;
+    const double values = mean * n, squares = values * (mean + 0.1 * (1 - mean)), spread = 1e-6 * double(1 + trial % 7);
+    PlaneTotals lo{values * (1 - spread), squares * (1 - spread), 0, 0, n};
+    PlaneTotals hi{values * (1 + spread), squares * (1 + spread), 0, 0, n};
+    Reference low{}, high{};
+    reference_bounds(lo, hi, low, high);
+    for (int k = 0; k < 50; ++k) {
+      const double a = k < 4 ? double(k & 1) : double(random() % 1001) / 1000.0;
+      const double b = k < 4 ? double(k >> 1) : double(random() % 1001) / 1000.0;
+      PlaneTotals t{lo.values + a * (hi.values - lo.values), lo.squares + b * (hi.squares - lo.squares), 0, 0, n};
+      const Reference r = reference_of(t);
+      ASSERT_LE(low.mean, r.mean);
+      ASSERT_LE(r.mean, high.mean);
+      ASSERT_LE(low.deviation, r.deviation) << "trial " << trial << " corner " << k;
+      ASSERT_LE(r.deviation, high.deviation) << "trial " << trial << " corner " << k;
+    }
+  }
+}
