@@ -15,8 +15,8 @@ void level_mean_row(const RowLeveling& how, const double* in, double* out, std::
   double* mean1 = scratch;
   box_mean_row(tables[0].values, width, how.radius[0], columns, mean1);
   if (how.windows == 1) {
-    const double g = reference_of(totals).mean;
-    for (std::size_t x = 0; x < n; ++x) out[x] = mean_leveled_pixel(in[x], mean1[x], Reference{g, 0.0});
+    const Reference g = reference_of(totals);
+    for (std::size_t x = 0; x < n; ++x) out[x] = mean_leveled_pixel(in[x], mean1[x], g);
     return;
   }
   double* mean2 = scratch + n;
