@@ -229,6 +229,9 @@ class PageStream {
     if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || planes_.gray ||
         (how_.family != Family::mean && !std_family))
       return false;
+    // A window over the whole picture leaves every value where it was, up to rounding: nearly
+    // every sample would lie at the border of its code, open.
+    if (static_cast<std::size_t>(how_.radius[0]) + 1 >= std::max(width_, height_)) return false;
     const CodeSums sums = code_sums(held, stride, layout_, std_family, settings_.threads);
     if (!bound_totals(layout_, planes_, rows_, tables_, sums, settings_.bounds_slack, bounds_)) return false;
     low_.resize(planes_.count());
