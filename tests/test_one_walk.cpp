@@ -2,6 +2,7 @@
 // from bounds on the totals: every sample gets the code of the literal formulas, whether the
 // bounds give it at once, leave it open until the walk has reached the totals, or miss the
 // totals so that the page is leveled again in two walks.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -169,6 +170,17 @@ TEST(OneWalk, SamplesTheBoundsLeaveOpenAreSettledOnceTheTotalsAreKnown) {
               level_codes(gray_alpha, with_alpha, SampleType::u8, settings, 0).codes)
         << c.leveling.algorithm->keyword << " alpha leveled";
   }
+  // 16-bit codes: 65535 of them, so that bounds some 250 times narrower leave samples open.
+  literal::Img deep(400, 300, 1);
+  std::mt19937 random(21);
+  for (double& v : deep.v) v = double(random() % 65536) / 65535.0;
+  StreamSettings settings;
+  settings.bounds_slack = 200;
+  const Leveling mean = one_window("mean", 9);
+  const Coded done = level_codes(deep, mean, SampleType::u16, settings);
+  EXPECT_EQ(1, done.report.walks);
+  EXPECT_GT(done.report.settled_late, 10u);
+  ASSERT_EQ(literal_codes(deep, mean, SampleType::u16), done.codes);
 }
 
 TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
@@ -177,9 +189,16 @@ TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
   for (const Leveling& leveling : {one_window("mean", 7), one_window("std", 7)}) {
     StreamSettings settings;
     settings.bounds_slack = -1;
+    std::vector<double> shares;
+    settings.progress = [&shares](std::size_t done, std::size_t total) { shares.push_back(double(done) / double(total)); };
     const Coded done = level_codes(input, leveling, SampleType::u8, settings);
     EXPECT_EQ(3, done.report.walks);
     ASSERT_EQ(literal_codes(input, leveling, SampleType::u8), done.codes) << leveling.algorithm->keyword;
+    // The progress told never goes back, and ends whole.
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end())) << leveling.algorithm->keyword;
+    ASSERT_FALSE(shares.empty());
+    EXPECT_EQ(1.0, shares.back());
+    settings.progress = nullptr;
     // Mean leaves the samples of a flat picture at the border of their code: the single walk
     // is given up once too many are open. (For std, a flat picture's deviation is too
     // uncertain to try it.)
@@ -197,19 +216,21 @@ TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
 }
 
 TEST(OneWalk, CodeSumsAreExactChannelByChannel) {
-  // Channel counts that divide the summed lanes and one that does not; rows with a tail; a
-  // row long enough that 32-bit partial sums of 16-bit codes, or of squares of 8-bit ones,
-  // would overflow before they are carried.
+  // Channel counts that divide the summed lanes and one that does not; rows with a tail;
+  // rows in several tasks; a row long enough that 32-bit partial sums of 16-bit codes, or of
+  // squares of 8-bit ones, would overflow before they are carried.
   const struct {
     std::size_t w, h, channels;
     SampleType sample;
-  } cases[] = {{37, 5, 3, SampleType::u8},    {50, 4, 4, SampleType::u16},       {23, 3, 5, SampleType::u8},
+  } cases[] = {{37, 150, 3, SampleType::u8},  {50, 4, 4, SampleType::u16},       {23, 3, 5, SampleType::u8},
                {1, 9, 1, SampleType::u16},    {1200000, 1, 3, SampleType::u8},   {600000, 1, 4, SampleType::u16}};
   for (const auto& c : cases) {
     const PageLayout layout = integer_layout(c.w, c.h, c.channels, c.sample, c.sample == SampleType::u8 ? 8 : 16);
     const std::size_t count = c.w * c.h * c.channels, largest = c.sample == SampleType::u8 ? 255 : 65535;
     std::vector<unsigned> codes(count);
-    for (std::size_t i = 0; i < count; ++i) codes[i] = i % 7 == 0 ? unsigned(largest) : unsigned((i * 2654435761u) % (largest + 1));
+    // The long rows hold the largest code throughout, so that their partial sums would wrap.
+    for (std::size_t i = 0; i < count; ++i)
+      codes[i] = i % 7 == 0 || c.w > 100000 ? unsigned(largest) : unsigned((i * 2654435761u) % (largest + 1));
     const std::vector<unsigned char> rows =
         c.sample == SampleType::u8 ? as_samples<std::uint8_t>(codes) : as_samples<std::uint16_t>(codes);
     std::vector<unsigned long long> expected(c.channels), squares(c.channels);
@@ -247,4 +268,41 @@ TEST(OneWalk, TheReferencesOfTotalsBetweenBoundsLieBetweenTheirs) {
       ASSERT_LE(r.deviation, high.deviation) << "trial " << trial << " corner " << k;
     }
   }
+}
+
+TEST(OneWalk, TheLeveledValuesOfAReferenceBetweenBoundsLieBetweenTheirs) {
+  // Rows of a plane with flat patches (windows whose deviation fails the guard, where std
+  // gives the reference mean) and with detail; mean, std, and std with its gain capped.
+  literal::Img plane = lit_picture(90, 40, 1, 255.0);
+  for (unsigned y = 5; y < 25; ++y)
+    for (unsigned x = 10; x < 40; ++x) plane.at(x, y) = 0.4;
+  literal::Img squares = plane, values(90, 40, 1), squared(90, 40, 1);
+  for (double& v : squares.v) v = v * v;
+  literal::integral_image(plane, values, 0);
+  literal::integral_image(squares, squared, 0);
+  const std::uint32_t r = 4;
+  const Reference low{0.31, 0.17}, high{0.31 + 3e-4, 0.17 + 2e-4};
+  for (const RowLeveling how : {RowLeveling{Family::mean, 1, {r, r}, 10.0, HUGE_VAL},
+                                RowLeveling{Family::std, 1, {r, r}, 10.0, HUGE_VAL},
+                                RowLeveling{Family::std, 1, {r, r}, 10.0, 1.2}})
+    for (std::size_t y = 0; y < plane.h; ++y) {
+      const std::size_t y0 = window_start(y, r), y1 = window_end(y, r, plane.h), w = plane.w;
+      const auto rows_of = [&](const literal::Img& table) {
+        return WindowRows{&table.v[y1 * w], y0 > 0 ? &table.v[(y0 - 1) * w] : nullptr, double(y1 - y0 + 1)};
+      };
+      const WindowTables tables{rows_of(values), rows_of(squared), {}, {}};
+      std::vector<double> lo(w), hi(w), scratch(6 * w);
+      const double* in = &plane.v[y * w];
+      level_row_bounds(how, in, lo.data(), hi.data(), w, Columns{0, w}, tables, low, high, scratch.data());
+      for (int k = 0; k <= 8; ++k) {
+        // The corners of the bounds and references between them.
+        const double a = k < 4 ? double(k & 1) : k / 8.0, b = k < 4 ? double(k >> 1) : 1.0 - k / 9.0;
+        const Reference between{low.mean + a * (high.mean - low.mean), low.deviation + b * (high.deviation - low.deviation)};
+        for (std::size_t x = 0; x < w; ++x) {
+          const double v = leveled_pixel(how, in[x], scratch[x], scratch[w + x], between);
+          ASSERT_LE(lo[x], v) << "row " << y << " column " << x;
+          ASSERT_LE(v, hi[x]) << "row " << y << " column " << x;
+        }
+      }
+    }
 }

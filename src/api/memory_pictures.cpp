@@ -193,8 +193,10 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
   return reported([&] {
     const PageLayout layout = memory_layout(in, in.alpha);
     const StreamSettings settings = settings_of(options);
-    const std::string shortfall =
-        memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings), settings.memory_limit);
+    const SampleType stored = memory_layout(out, in.alpha).sample;
+    const bool single_walk = stored == SampleType::u8 || stored == SampleType::u16;
+    const std::string shortfall = memory_shortfall(
+        layout.width, layout.height, stream_bytes(leveling, layout, 1, settings, false, single_walk), settings.memory_limit);
     if (!shortfall.empty()) throw Error(Error::Kind::memory, shortfall);
     // Leveled in place, rows are copied before they are written over.
     const MemorySource::Rows rows = same_view(in, out) ? MemorySource::Rows::overwritten : MemorySource::Rows::kept;

@@ -69,6 +69,13 @@ std::size_t window_span(std::uint32_t r, std::size_t height) {
 // has.
 unsigned wavefront_threads(unsigned asked) { return std::max(1u, std::min(asked, default_threads())); }
 
+// Samples a single walk may leave open at most, of `samples`, and the bytes each takes: more
+// (a flat picture), and the walk is given up for two.
+std::size_t open_limit(std::size_t samples) {
+  return std::min<std::size_t>(std::max<std::size_t>(1024, samples / 256), std::size_t(1) << 18);
+}
+constexpr std::size_t open_sample_bytes = 6 * 8;
+
 // Rows a cursor keeps for the band being leveled while it reaches the next.
 constexpr std::size_t two_bands = 2 * band_rows + 1;
 
@@ -131,6 +138,7 @@ class PageStream {
         report.walks = 1;
         return report;
       }
+      given_up_ = true;
     }
     walks_ = leveling_.windows == 1 ? 2 : 1;
     report.walks = static_cast<int>(walks_) + (tried ? 1 : 0);
@@ -143,8 +151,15 @@ class PageStream {
  private:
   std::size_t cursor_count() const { return planes_.count() * tables_.size(); }
 
+  // Told as rows walked of all the walks' rows. After a single walk given up at row g, what
+  // is left of its count goes over the two walks that follow, so the share never falls.
   void progress(std::size_t rows) const {
-    if (settings_.progress) settings_.progress(rows, walks_ * height_);
+    if (!settings_.progress) return;
+    if (!given_up_) {
+      reported_ = rows;
+      return settings_.progress(rows, walks_ * height_);
+    }
+    settings_.progress(reported_ + (height_ - reported_) * rows / (walks_ * height_), height_);
   }
 
   // The half windows whose tables are walked, without repeating one. Where the larger of two
@@ -229,9 +244,13 @@ class PageStream {
     if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || planes_.gray ||
         (how_.family != Family::mean && !std_family))
       return false;
-    // A window over the whole picture leaves every value where it was, up to rounding: nearly
-    // every sample would lie at the border of its code, open.
-    if (static_cast<std::size_t>(how_.radius[0]) + 1 >= std::max(width_, height_)) return false;
+    // A window over the whole picture leaves a value where it was, up to rounding, at the
+    // border of its code: such samples would be open. The pixels whose clipped window is the
+    // whole picture are those within r of both ends of a row and of a column.
+    const auto whole = [r = static_cast<unsigned long long>(how_.radius[0])](std::size_t n) {
+      return static_cast<double>(std::min<unsigned long long>(n, 2 * r + 2 > n ? 2 * r + 2 - n : 0)) / double(n);
+    };
+    if (whole(width_) * whole(height_) > 1.0 / 1024) return false;
     const CodeSums sums = code_sums(held, stride, layout_, std_family, settings_.threads);
     if (!bound_totals(layout_, planes_, rows_, tables_, sums, settings_.bounds_slack, bounds_)) return false;
     low_.resize(planes_.count());
@@ -246,8 +265,7 @@ class PageStream {
     open_.clear();
     open_full_ = false;
     const std::size_t samples = width_ * height_ * planes_.count();
-    // At most 12 MB of them; more, and the walk is given up for two.
-    open_limit_ = std::min<std::size_t>(std::max<std::size_t>(1024, samples / 256), std::size_t(1) << 18);
+    open_limit_ = open_limit(samples);
     one_walk_ = true;
     return true;
   }
@@ -607,7 +625,10 @@ class PageStream {
     std::size_t y, x, plane;
     double v, m, s;  // the value, its window's mean and deviation
   };
+  static_assert(sizeof(OpenSample) <= open_sample_bytes, "the memory estimate counts open samples");
   bool one_walk_ = false;
+  bool given_up_ = false;  // a single walk was given up for two
+  mutable std::size_t reported_ = 0;  // rows last told of the single walk
   TotalBounds bounds_;
   std::vector<Reference> low_, high_;
   double unit_ = 0.0;
@@ -624,7 +645,7 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
 }
 
 long double stream_bytes(const Leveling& given, const PageLayout& layout, std::size_t chunk_rows,
-                         const StreamSettings& settings, bool reads_again_where_tall) {
+                         const StreamSettings& settings, bool reads_again_where_tall, bool single_walk) {
   const Leveling leveling = for_picture(given, layout.width, layout.height);
   const long double w = static_cast<long double>(layout.width);
   const Planes planes = planes_of(leveling, layout);
@@ -649,7 +670,12 @@ long double stream_bytes(const Leveling& given, const PageLayout& layout, std::s
   // of leveled rows; code tables of 16-bit channels.
   const long double rows = kept * w * 8 + settings.threads * (table_group + 15) * w * 8 + 2.0L * layout.channels * band_rows * w * 8;
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
-  return ring + rows + codes;
+  // The samples a single walk may leave open.
+  const Family family = leveling.algorithm->family;
+  const long double open = single_walk && leveling.windows == 1 && (family == Family::mean || family == Family::std)
+                               ? static_cast<long double>(open_limit(layout.pixel_count() * planes.count())) * open_sample_bytes
+                               : 0.0L;
+  return ring + rows + codes + open;
 }
 
 int stream_readers(const Leveling& given, const PageLayout& layout, const StreamSettings& settings) {

@@ -56,9 +56,12 @@ LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& 
 // The memory a page's stream needs at most, in bytes, for the budget check: it grows with
 // the width and the window, not with the height (beyond the window's). A window whose
 // height of rows would take more than the settings' window_row_bytes reads them again with
-// readers of its own where the source has them (`reads_again_where_tall`).
+// readers of its own where the source has them (`reads_again_where_tall`). A picture in
+// memory leveled into integer samples in memory may take a single walk (`single_walk`),
+// which keeps the samples it leaves open.
 long double stream_bytes(const Leveling& leveling, const PageLayout& layout, std::size_t chunk_rows,
-                         const StreamSettings& settings, bool reads_again_where_tall = false);
+                         const StreamSettings& settings, bool reads_again_where_tall = false,
+                         bool single_walk = false);
 
 // How many readers of the page the stream uses where the source has second ones: 1, or up to
 // 5 (a leading and a trailing reader for each tall window).

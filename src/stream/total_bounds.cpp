@@ -126,6 +126,8 @@ bool bound_totals(const PageLayout& layout, const Planes& planes, const PlaneRow
   // of the bounds themselves.
   const double spread = slack * (8 * unit_roundoff * pixels + 64 * unit_roundoff);
   if (!(spread < 0.5)) return false;
+  // The sums of squares of 16-bit codes must fit their 64 bits.
+  if (pixels * double(largest) * double(largest) >= 1.8e19) return false;
   bounds.lo.assign(planes.count(), PlaneTotals());
   bounds.hi.assign(planes.count(), PlaneTotals());
   for (std::size_t p = 0; p < planes.count(); ++p) {
