@@ -66,27 +66,46 @@ void sum_row(const std::uint16_t* row, std::size_t count, bool with_squares, uns
   sum_row_as(row, count, with_squares, codes, squares);
 }
 
-// Row i's sample j belongs to channel j % channels; where that does not divide the lanes,
-// each channel's samples are summed one by one.
+// Pixels of a row summed apart, for the weights of the table's entries (below).
+constexpr std::size_t block_pixels = 512;
+
+// Rows [first, end): each stored channel's codes and their squares, and an upper bound on
+// the sum of every table entry, sum over pixels of code * (W - x) * (H - y): each block of
+// a row's pixels is weighed as if it were at its first column, and the rows as if at the
+// first. A row's sample i belongs to channel i % channels: summed in lanes where that
+// divides them, one by one otherwise.
 template <class T>
 void sum_rows(const unsigned char* rows, std::ptrdiff_t row_stride, const PageLayout& layout, bool squares,
               std::size_t first, std::size_t end, CodeSums& sums) {
-  const std::size_t n = layout.channels, count = layout.width * n;
-  unsigned long long codes[lanes] = {}, squared[lanes] = {};
+  const std::size_t n = layout.channels, w = layout.width, blocks = (w + block_pixels - 1) / block_pixels;
+  const std::size_t width = std::max(lanes, n);  // accumulators of a block; j holds channel j % n
+  std::vector<unsigned long long> codes(blocks * width), squared(blocks * width);
   for (std::size_t y = first; y < end; ++y) {
     const T* row = reinterpret_cast<const T*>(rows + static_cast<std::ptrdiff_t>(y) * row_stride);
-    if (lanes % n == 0) {
-      sum_row(row, count, squares, codes, squared);
-      continue;
-    }
-    for (std::size_t i = 0; i < count; ++i) {
-      sums.codes[i % n] += row[i];
-      sums.squares[i % n] += static_cast<unsigned long long>(row[i]) * row[i];
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const T* block = row + b * block_pixels * n;
+      const std::size_t count = (std::min(w, (b + 1) * block_pixels) - b * block_pixels) * n;
+      unsigned long long* c = &codes[b * width];
+      unsigned long long* q = &squared[b * width];
+      if (lanes % n == 0) {
+        sum_row(block, count, squares, c, q);
+        continue;
+      }
+      for (std::size_t i = 0; i < count; ++i) {
+        c[i % n] += block[i];
+        q[i % n] += static_cast<unsigned long long>(block[i]) * block[i];
+      }
     }
   }
-  for (std::size_t j = 0; j < lanes; ++j) {
-    sums.codes[j % n] += codes[j];
-    sums.squares[j % n] += squared[j];
+  const double rows_below = static_cast<double>(layout.height - first);
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const double weight = static_cast<double>(w - b * block_pixels) * rows_below;
+    for (std::size_t j = 0; j < width; ++j) {
+      sums.codes[j % n] += codes[b * width + j];
+      sums.squares[j % n] += squared[b * width + j];
+      sums.weighted_codes[j % n] += weight * static_cast<double>(codes[b * width + j]);
+      sums.weighted_squares[j % n] += weight * static_cast<double>(squared[b * width + j]);
+    }
   }
 }
 
@@ -99,17 +118,21 @@ CodeSums code_sums(const unsigned char* rows, std::ptrdiff_t row_stride, const P
                    unsigned threads) {
   const std::size_t n = layout.channels, run = 64;
   const std::size_t tasks = (layout.height + run - 1) / run;
-  std::vector<CodeSums> parts(tasks, CodeSums{std::vector<unsigned long long>(n), std::vector<unsigned long long>(n)});
+  const CodeSums none{std::vector<unsigned long long>(n), std::vector<unsigned long long>(n), std::vector<double>(n),
+                      std::vector<double>(n)};
+  std::vector<CodeSums> parts(tasks, none);
   run_tasks(tasks, threads, [&](std::size_t t) {
     const std::size_t first = t * run, end = std::min(layout.height, first + run);
     if (layout.sample == SampleType::u8) sum_rows<std::uint8_t>(rows, row_stride, layout, squares, first, end, parts[t]);
     else sum_rows<std::uint16_t>(rows, row_stride, layout, squares, first, end, parts[t]);
   });
-  CodeSums sums{std::vector<unsigned long long>(n), std::vector<unsigned long long>(n)};
+  CodeSums sums = none;
   for (const CodeSums& part : parts)
     for (std::size_t c = 0; c < n; ++c) {
       sums.codes[c] += part.codes[c];
       sums.squares[c] += part.squares[c];
+      sums.weighted_codes[c] += part.weighted_codes[c];
+      sums.weighted_squares[c] += part.weighted_squares[c];
     }
   return sums;
 }
@@ -119,13 +142,6 @@ bool bound_totals(const PageLayout& layout, const Planes& planes, const PlaneRow
   if (planes.gray || (layout.sample != SampleType::u8 && layout.sample != SampleType::u16)) return false;
   const std::size_t largest = layout.sample == SampleType::u8 ? 255 : 65535;
   const double pixels = static_cast<double>(static_cast<unsigned long long>(layout.width) * layout.height);
-  // The tables' sums: every entry is three additions of numbers no greater than twice the
-  // total, so each entry is off by at most 6u times the total, and the last entry, which
-  // takes up every entry's error once, by 6u times the total times the pixel count. The
-  // table of code values is allowed 8u; the rest of the margin covers the few roundings
-  // of the bounds themselves.
-  const double spread = slack * (8 * unit_roundoff * pixels + 64 * unit_roundoff);
-  if (!(spread < 0.5)) return false;
   // The sums of squares of 16-bit codes must fit their 64 bits.
   if (pixels * double(largest) * double(largest) >= 1.8e19) return false;
   bounds.lo.assign(planes.count(), PlaneTotals());
@@ -145,9 +161,17 @@ bool bound_totals(const PageLayout& layout, const Planes& planes, const PlaneRow
         const double expected = k * power(c);
         if (!(std::fabs(coded.codes[c] - expected) <= 8 * unit_roundoff * expected)) return false;
       }
-      const unsigned long long sum = (squared ? sums.squares : sums.codes)[coded.first];
-      const double total = k * static_cast<double>(sum);
-      const double lo = total * (1 - spread), hi = total * (1 + spread);
+      // The tables' last entry. Each entry S(x, y) is three additions whose results are at
+      // most S(x - 1, y) + S(x, y - 1), S(x, y) and S(x, y), no more than 4 S(x, y) in all,
+      // so it is off by at most 4u S(x, y); the last entry takes up every entry's error once:
+      // 4u times the sum of all entries, which the weighed sums bound (5u allows for the
+      // table of code values, off by 8u, and roundings). The margin of 64u times the total
+      // covers the code values' total and the bounds' own roundings.
+      const double total = k * static_cast<double>((squared ? sums.squares : sums.codes)[coded.first]);
+      const double entries = k * (squared ? sums.weighted_squares : sums.weighted_codes)[coded.first];
+      const double margin = slack * (5 * unit_roundoff * entries + 64 * unit_roundoff * total);
+      if (!(margin < 0.5 * total) && total > 0) return false;
+      const double lo = total - margin, hi = total + margin;
       (squared ? bounds.lo[p].squares : bounds.lo[p].values) = lo;
       (squared ? bounds.hi[p].squares : bounds.hi[p].values) = hi;
     }

@@ -14,9 +14,12 @@
 
 namespace kelvane {
 
-// Sums over a page's held rows of each stored channel's codes and of their squares, exact.
+// Sums over a page's held rows of each stored channel's codes and of their squares, exact;
+// and upper bounds on the sums of every entry of the tables they make (the sum of
+// code * (W - x) * (H - y) over the pixels), of the codes and of their squares.
 struct CodeSums {
   std::vector<unsigned long long> codes, squares;  // [stored channel]
+  std::vector<double> weighted_codes, weighted_squares;
 };
 CodeSums code_sums(const unsigned char* rows, std::ptrdiff_t row_stride, const PageLayout& layout, bool squares,
                    unsigned threads);
