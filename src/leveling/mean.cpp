@@ -1,6 +1,5 @@
 // Mean leveling: every value is shifted by (reference mean - local mean), which removes slow
 // changes of brightness and keeps local detail.
-#include "image/saved_codes.h"
 #include "image/vector_clones.h"
 #include "leveling/row_leveling.h"
 
@@ -26,42 +25,18 @@ void level_mean_row(const RowLeveling& how, const double* in, double* out, std::
 }
 
 // Adding the reference rounds monotonically: the bounds' values bound every reference's.
-// Both the values and the codes of the bounds come from one loop.
-template <class Out>
-__attribute__((always_inline)) inline std::size_t mean_bounds_as(const RowLeveling& how, const double* in,
-                                                                 std::size_t width, Columns columns,
-                                                                 const WindowTables& tables, const Reference& low,
-                                                                 const Reference& high, double* scratch, Out out) {
-  const std::size_t n = columns.count();
-  double* mean1 = scratch;
-  box_mean_row(tables.values, width, how.radius[0], columns, mean1);
-  const Reference L = low, H = high;  // held apart from the rows written, for vector instructions
-  std::uint32_t open = 0;
-  for (std::size_t x = 0; x < n; ++x) open += out(x, mean_leveled_pixel(in[x], mean1[x], L), mean_leveled_pixel(in[x], mean1[x], H));
-  return open;
-}
-
-KELVANE_VECTOR_CLONES
-std::size_t level_mean_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                                 const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                                 void* codes, double* scratch) {
-  if (unit == 255.0)
-    return mean_bounds_as(how, in, width, columns, tables, low, high, scratch,
-                          CodesOfBounds<std::uint8_t>{static_cast<std::uint8_t*>(codes), unit});
-  return mean_bounds_as(how, in, width, columns, tables, low, high, scratch,
-                        CodesOfBounds<std::uint16_t>{static_cast<std::uint16_t*>(codes), unit});
-}
-
 KELVANE_VECTOR_CLONES
 void level_mean_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
                            Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
                            double* scratch) {
-  mean_bounds_as(how, in, width, columns, tables, low, high, scratch,
-                 [lo, hi](std::size_t x, double a, double b) {
-                   lo[x] = a;
-                   hi[x] = b;
-                   return 0u;
-                 });
+  const std::size_t n = columns.count();
+  double* mean1 = scratch;
+  box_mean_row(tables.values, width, how.radius[0], columns, mean1);
+  const Reference L = low, H = high;  // held apart from the rows written, for vector instructions
+  for (std::size_t x = 0; x < n; ++x) {
+    lo[x] = mean_leveled_pixel(in[x], mean1[x], L);
+    hi[x] = mean_leveled_pixel(in[x], mean1[x], H);
+  }
 }
 
 }  // namespace kelvane

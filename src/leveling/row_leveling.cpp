@@ -42,13 +42,6 @@ void level_row_bounds(const RowLeveling& how, const double* in, double* lo, doub
   level_mean_row_bounds(how, in, lo, hi, width, columns, tables, low, high, scratch);
 }
 
-std::size_t level_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                            const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                            void* codes, double* scratch) {
-  if (how.family == Family::std) return level_std_row_codes(how, in, width, columns, tables, low, high, unit, codes, scratch);
-  return level_mean_row_codes(how, in, width, columns, tables, low, high, unit, codes, scratch);
-}
-
 double leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& reference) {
   return how.family == Family::std ? std_leveled_pixel(how, v, m, s, reference) : mean_leveled_pixel(v, m, reference);
 }

@@ -83,20 +83,6 @@ void level_std_row_bounds(const RowLeveling& how, const double* in, double* lo, 
                           Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
                           double* scratch);
 
-// The same straight into the codes of integer samples whose largest code is `unit`: 8-bit
-// codes where it is 255, 16-bit ones where it is 65535. codes[x] is lo[x]'s; returns how many
-// x have another code for hi[x] (the samples left open). Leaves the window statistics in
-// scratch as above.
-std::size_t level_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                            const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                            void* codes, double* scratch);
-std::size_t level_mean_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                                 const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                                 void* codes, double* scratch);
-std::size_t level_std_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                                const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                                void* codes, double* scratch);
-
 // One pixel's leveled value with one window of mean or std, from its value v, its window's
 // mean m and deviation s (std only) and the reference: what level_row gives it.
 double leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& reference);

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "gray/gray_methods.h"
-#include "image/saved_codes.h"
 #include "image/vector_clones.h"
 #include "leveling/row_leveling.h"
 
@@ -54,40 +53,31 @@ __attribute__((always_inline)) inline void level_std_row_as(const RowLeveling& h
 // With the target between `low` and `high`: the value grows with the target mean, and with
 // the target deviation where v >= m (shrinks where v < m), each operation rounding
 // monotonically; so the least and the greatest value come from the low and the high mean.
-// The two divisions by s serve both means. Where s fails the guard, the bounds are the
-// means. Every value is computed before any is chosen, so that the loop runs in vector
-// instructions; out(x, lo, hi) takes the bounds of column x.
-template <bool capped, class Out>
-__attribute__((always_inline)) inline std::size_t std_bounds_as(const RowLeveling& how, const double* in,
-                                                                std::size_t width, Columns columns,
-                                                                const WindowTables& tables, const Reference& low,
-                                                                const Reference& high, double* scratch, Out out) {
+// The two divisions by s serve both means.
+template <bool capped>
+__attribute__((always_inline)) inline void level_std_row_bounds_as(const RowLeveling& how, const double* in, double* lo,
+                                                                   double* hi, std::size_t width, Columns columns,
+                                                                   const WindowTables& tables, const Reference& low,
+                                                                   const Reference& high, double* scratch) {
   const double g = how.max_gain;
   const std::size_t n = columns.count();
   double* mean1 = scratch;
   double* std1 = scratch + n;
   box_mean_std_row(tables.values, tables.squares, width, how.radius[0], columns, mean1, std1);
-  // Held apart from the rows written, so that the loop runs in vector instructions.
+  // Held apart from the rows written, so that the loops run in vector instructions.
   const double M0 = low.mean, M1 = high.mean, T0 = low.deviation, T1 = high.deviation;
-  std::uint32_t open = 0;
   for (std::size_t x = 0; x < n; ++x) {
     const double a = rescaled<capped>(in[x], mean1[x], std1[x], M0, T0, g);
     const double b = rescaled<capped>(in[x], mean1[x], std1[x], M0, T1, g);
     const double c = rescaled<capped>(in[x], mean1[x], std1[x], M1, T0, g);
     const double d = rescaled<capped>(in[x], mean1[x], std1[x], M1, T1, g);
-    const bool passes = passes_guard(std1[x]);
-    const double lo = a < b ? a : b, hi = c > d ? c : d;
-    open += out(x, passes ? lo : M0, passes ? hi : M1);
+    lo[x] = a < b ? a : b;
+    hi[x] = c > d ? c : d;
   }
-  return open;
-}
-
-template <class Out>
-__attribute__((always_inline)) inline std::size_t std_bounds(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                       const WindowTables& tables, const Reference& low, const Reference& high, double* scratch,
-                       Out out) {
-  if (std::isinf(how.max_gain)) return std_bounds_as<false>(how, in, width, columns, tables, low, high, scratch, out);
-  return std_bounds_as<true>(how, in, width, columns, tables, low, high, scratch, out);
+  for (std::size_t x = 0; x < n; ++x) {
+    lo[x] = passes_guard(std1[x]) ? lo[x] : M0;
+    hi[x] = passes_guard(std1[x]) ? hi[x] : M1;
+  }
 }
 
 }  // namespace
@@ -103,22 +93,8 @@ KELVANE_VECTOR_CLONES
 void level_std_row_bounds(const RowLeveling& how, const double* in, double* lo, double* hi, std::size_t width,
                           Columns columns, const WindowTables& tables, const Reference& low, const Reference& high,
                           double* scratch) {
-  std_bounds(how, in, width, columns, tables, low, high, scratch, [lo, hi](std::size_t x, double a, double b) {
-    lo[x] = a;
-    hi[x] = b;
-    return 0u;
-  });
-}
-
-KELVANE_VECTOR_CLONES
-std::size_t level_std_row_codes(const RowLeveling& how, const double* in, std::size_t width, Columns columns,
-                                const WindowTables& tables, const Reference& low, const Reference& high, double unit,
-                                void* codes, double* scratch) {
-  if (unit == 255.0)
-    return std_bounds(how, in, width, columns, tables, low, high, scratch,
-                      CodesOfBounds<std::uint8_t>{static_cast<std::uint8_t*>(codes), unit});
-  return std_bounds(how, in, width, columns, tables, low, high, scratch,
-                    CodesOfBounds<std::uint16_t>{static_cast<std::uint16_t*>(codes), unit});
+  if (std::isinf(how.max_gain)) level_std_row_bounds_as<false>(how, in, lo, hi, width, columns, tables, low, high, scratch);
+  else level_std_row_bounds_as<true>(how, in, lo, hi, width, columns, tables, low, high, scratch);
 }
 
 double std_leveled_pixel(const RowLeveling& how, double v, double m, double s, const Reference& target) {

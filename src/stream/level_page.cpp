@@ -270,26 +270,22 @@ class PageStream {
     return true;
   }
 
-  // Levels a stretch of a row at both bounds of the reference, writes the codes of the lower
-  // one, and keeps the samples whose codes differ between the two with their value and their
-  // window's statistics. `scratch` holds 8 stretches.
-  void level_bounds(Row row, std::size_t plane, Columns columns, const double* in, const WindowTables& tables,
-                    double* scratch) const {
-    const std::size_t count = columns.count(), w = width_;
+  // Writes the codes of a stretch's lower bounds lo, and keeps the samples whose codes differ
+  // between lo and hi, with their value and their window's statistics.
+  void write_bounds(Row row, std::size_t plane, std::size_t begin, std::size_t count, const double* in,
+                    const double* lo, const double* hi, const double* stats) const {
     std::uint16_t codes[stretch_columns];
-    const std::size_t open = level_row_codes(how_, in, w, columns, tables, low_[plane], high_[plane], unit_, codes, scratch);
-    sink_.write_part_codes(static_cast<std::size_t>(row), plane, columns.begin, count, codes);
+    const std::size_t open = unit_ == 255.0
+                                 ? saved_codes_of_bounds(lo, hi, count, unit_, reinterpret_cast<std::uint8_t*>(codes))
+                                 : saved_codes_of_bounds(lo, hi, count, unit_, codes);
+    sink_.write_part_codes(static_cast<std::size_t>(row), plane, begin, count, codes);
     if (open == 0) return;
-    // Rare: the stretch again, with the bounds' values, to find the samples open.
-    double* lo = scratch + 6 * stretch_columns;
-    double* hi = scratch + 7 * stretch_columns;
-    level_row_bounds(how_, in, lo, hi, w, columns, tables, low_[plane], high_[plane], scratch);
     std::vector<OpenSample> found;
     const bool with_deviation = how_.family == Family::std;
     for (std::size_t x = 0; x < count; ++x)
-      if (saved_code(lo[x], unit_) != saved_code(hi[x], unit_))
-        found.push_back(OpenSample{static_cast<std::size_t>(row), columns.begin + x, plane, in[x], scratch[x],
-                                   with_deviation ? scratch[count + x] : 0.0});
+      if (static_cast<long long>(saved_sample(lo[x], unit_)) != static_cast<long long>(saved_sample(hi[x], unit_)))
+        found.push_back(OpenSample{static_cast<std::size_t>(row), begin + x, plane, in[x], stats[x],
+                                   with_deviation ? stats[count + x] : 0.0});
     std::lock_guard<std::mutex> lock(open_mutex_);
     if (open_.size() + found.size() > open_limit_) open_full_ = true;
     if (!open_full_) open_.insert(open_.end(), found.begin(), found.end());
@@ -584,7 +580,9 @@ class PageStream {
       const std::size_t count = columns.count();
       double* leveled = planes_.gray || direct ? piece + 6 * stretch_columns : out + plane * stride + b;
       if (one_walk_) {
-        level_bounds(row, plane, columns, in + b, tables[0], piece);
+        double* hi = piece + 7 * stretch_columns;
+        level_row_bounds(how_, in + b, leveled, hi, w, columns, tables[0], low_[plane], high_[plane], piece);
+        write_bounds(row, plane, b, count, in + b, leveled, hi, piece);
         continue;
       }
       level_row(how_, in + b, leveled, w, columns, tables, totals_[plane], piece);
