@@ -1,6 +1,5 @@
 #include "image/samples.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
@@ -94,14 +93,9 @@ void to_integers(const double* in, std::size_t stride, std::size_t width, const 
     T* s = row + k;
     if constexpr (std::is_same<T, std::uint8_t>::value || std::is_same<T, std::uint16_t>::value)
       if (offset == 0 && !alpha) {
-        // Codes a stretch at a time, in vector instructions.
-        constexpr std::size_t stretch = 512;
-        T codes[stretch];
-        for (std::size_t b = 0; b < width; b += stretch) {
-          const std::size_t count = std::min(stretch, width - b);
-          saved_codes(v + b, count, store.unit, codes);
-          for (std::size_t x = 0; x < count; ++x, s += n) *s = codes[x];
-        }
+        saved_code_stretches<T>(v, width, store.unit, [s, n](std::size_t begin, const T* codes, std::size_t count) {
+          for (std::size_t x = 0; x < count; ++x) s[(begin + x) * n] = codes[x];
+        });
         continue;
       }
     if (offset == 0)

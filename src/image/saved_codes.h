@@ -17,4 +17,17 @@ std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_
 std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_t count, double unit,
                                   std::uint16_t* out);
 
+// The codes of `width` values made a stretch at a time, in vector instructions, and handed
+// to store(begin, codes, count) for values [begin, begin + count).
+template <class T, class Store>
+void saved_code_stretches(const double* v, std::size_t width, double unit, Store store) {
+  constexpr std::size_t stretch = 512;
+  T codes[stretch];
+  for (std::size_t begin = 0; begin < width; begin += stretch) {
+    const std::size_t count = width - begin < stretch ? width - begin : stretch;
+    saved_codes(v + begin, count, unit, codes);
+    store(begin, static_cast<const T*>(codes), count);
+  }
+}
+
 }  // namespace kelvane

@@ -105,16 +105,12 @@ void store_samples(std::size_t width, unsigned char* first, std::ptrdiff_t pixel
   }
 }
 
-// Integer codes are made a stretch at a time, in vector instructions, then stored.
 template <class T>
 void store_codes(const double* v, std::size_t width, double unit, unsigned char* first, std::ptrdiff_t pixel) {
-  constexpr std::size_t stretch = 512;
-  T codes[stretch];
-  for (std::size_t b = 0; b < width; b += stretch) {
-    const std::size_t n = std::min(stretch, width - b);
-    saved_codes(v + b, n, unit, codes);
-    store_samples<T>(n, first + static_cast<std::ptrdiff_t>(b) * pixel, pixel, [&codes](std::size_t x) { return codes[x]; });
-  }
+  saved_code_stretches<T>(v, width, unit, [first, pixel](std::size_t begin, const T* codes, std::size_t count) {
+    store_samples<T>(count, first + static_cast<std::ptrdiff_t>(begin) * pixel, pixel,
+                     [codes](std::size_t x) { return codes[x]; });
+  });
 }
 
 template <class T>
