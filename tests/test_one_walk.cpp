@@ -10,6 +10,7 @@
 #include "image/samples.h"
 #include "stream/level_page.h"
 #include "stream/memory_rows.h"
+#include "stream/strip_walk.h"
 #include "stream/total_bounds.h"
 #include "support.h"
 
@@ -320,4 +321,111 @@ TEST(OneWalk, TheLeveledValuesOfAReferenceBetweenBoundsLieBetweenTheirs) {
         }
       }
     }
+}
+
+TEST(OneWalk, StripsCoverEveryColumnOnceAndHandOverWholeMargins) {
+  // Strip k computes table columns [columns[k], columns[k + 1]) and levels those r to their
+  // left; the first keeps no margin, the others the 2r + 1 columns before their own.
+  for (std::size_t width : {5u, 31u, 101u, 6000u})
+    for (std::uint32_t r : {0u, 2u, 15u})
+      for (std::size_t wide : {0u, 1u, 13u, 40u})
+        for (unsigned threads : {1u, 2u, 3u}) {
+          const StripPlan plan = plan_strips(width, 20, r, 3, threads, wide, 1e12);
+          const std::size_t margin = 2 * r + 1;
+          const std::string what = std::to_string(width) + " wide, r " + std::to_string(r) + ", strips of " +
+                                   std::to_string(wide) + ", threads " + std::to_string(threads);
+          const std::size_t expected = wide == 0 ? (width / threads >= margin ? threads : 0)
+                                                 : width / std::max(wide, margin);
+          if (expected < 2) {
+            EXPECT_GT(2u, plan.strips()) << what;
+            continue;
+          }
+          ASSERT_EQ(expected, plan.strips()) << what;
+          EXPECT_EQ(0u, plan.columns.front()) << what;
+          EXPECT_EQ(width, plan.columns.back()) << what;
+          EXPECT_EQ(0u, plan.leveled_begin(0)) << what;
+          EXPECT_EQ(width, plan.leveled_end(plan.strips() - 1)) << what;
+          for (std::size_t k = 0; k < plan.strips(); ++k) {
+            EXPECT_LE(margin, plan.columns[k + 1] - plan.columns[k]) << what << ", strip " << k;
+            EXPECT_EQ(k == 0 ? 0 : margin, plan.margin(k)) << what;
+            EXPECT_LT(plan.leveled_begin(k), plan.leveled_end(k)) << what << ", strip " << k;
+            if (k > 0) EXPECT_EQ(plan.leveled_end(k - 1), plan.leveled_begin(k)) << what << ", strip " << k;
+          }
+        }
+  // Margins that would take more memory than allowed: no strips.
+  EXPECT_EQ(2u, plan_strips(6000, 4000, 15, 3, 2, 0, 32e6).strips());
+  EXPECT_GT(2u, plan_strips(6000, 4000, 15, 3, 2, 0, 1e6).strips());
+}
+
+TEST(OneWalk, StripsGiveEverySampleTheCodeOfTheLiteralFormulas) {
+  // Strips exactly as wide as their margin and wider, of unequal widths; windows of one pixel
+  // and windows taller than the page; colour, gray with alpha kept, 16-bit; one thread walking
+  // the strips in turn, or two each walking its own.
+  struct Case {
+    literal::Img input;
+    SampleType sample;
+    int alpha;
+  };
+  const Case cases[] = {{random_picture(101, 37, 3, 5), SampleType::u8, -1},
+                        {lit_picture(97, 5, 2, 255.0), SampleType::u8, 1},
+                        {lit_picture(64, 29, 1, 65535.0), SampleType::u16, -1}};
+  for (const Case& c : cases)
+    for (const char* keyword : {"mean", "std"})
+      for (std::uint32_t window : {1u, 5u, 13u})
+        for (std::size_t wide : {std::size_t(window | 1), std::size_t(16), std::size_t(30)})
+          for (unsigned threads : {1u, 2u}) {
+            const Leveling leveling = one_window(keyword, window, window == 5 ? 2.5 : HUGE_VAL);
+            StreamSettings settings;
+            settings.threads = threads;
+            settings.strip_columns = wide;
+            const std::string what = std::string(keyword) + " " + std::to_string(window) + ", " +
+                                     std::to_string(c.input.w) + " wide, strips of " + std::to_string(wide) +
+                                     ", threads " + std::to_string(threads);
+            const std::size_t planes = c.alpha >= 0 ? c.input.s - 1 : c.input.s;
+            const std::size_t tables = leveling.algorithm->family == Family::std ? 2 : 1;
+            ASSERT_LE(2u, plan_strips(c.input.w, c.input.h, window >> 1, planes * tables, threads, wide,
+                                      settings.window_table_bytes)
+                              .strips())
+                << what;
+            const Coded done = level_codes(c.input, leveling, c.sample, settings, c.alpha);
+            EXPECT_EQ(1, done.report.walks) << what;
+            ASSERT_EQ(literal_codes(c.input, leveling, c.sample, c.alpha), done.codes) << what;
+          }
+}
+
+TEST(OneWalk, StripsSettleTheirOpenSamplesAndStopTogether) {
+  const literal::Img input = random_picture(250, 160, 3, 13);
+  StreamSettings settings;
+  settings.threads = 2;
+  settings.strip_columns = 40;
+  std::vector<double> shares;
+  settings.progress = [&shares](std::size_t done, std::size_t total) { shares.push_back(double(done) / double(total)); };
+  // Bounds made wide: samples of every strip are left open, and settled at the end.
+  settings.bounds_slack = 3.2e5;
+  const Leveling mean = one_window("mean", 9);
+  const Coded done = level_codes(input, mean, SampleType::u8, settings);
+  EXPECT_EQ(1, done.report.walks);
+  EXPECT_GT(done.report.settled_late, 10u);
+  ASSERT_EQ(literal_codes(input, mean, SampleType::u8), done.codes);
+  EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+  ASSERT_FALSE(shares.empty());
+  EXPECT_EQ(1.0, shares.back());
+
+  // A flat picture leaves too many samples open: every strip gives up its walk, and the page
+  // is leveled in two.
+  settings.bounds_slack = 1;
+  const literal::Img flat(250, 160, 3, 100.0 / 255.0);
+  const Coded given_up = level_codes(flat, mean, SampleType::u8, settings);
+  EXPECT_EQ(3, given_up.report.walks);
+  ASSERT_EQ(literal_codes(flat, mean, SampleType::u8), given_up.codes);
+
+  // Progress that throws (a caller cancelling) stops every strip, whichever is waiting.
+  for (int calls : {1, 3}) {
+    int told = 0;
+    settings.progress = [&told, calls](std::size_t, std::size_t) {
+      if (++told == calls) throw std::runtime_error("stop");
+    };
+    EXPECT_THROW(level_codes(input, mean, SampleType::u8, settings), std::runtime_error);
+    EXPECT_EQ(calls, told);
+  }
 }

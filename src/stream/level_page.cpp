@@ -15,6 +15,7 @@
 #include "image/thread_pool.h"
 #include "stream/input_ring.h"
 #include "stream/plane_rows.h"
+#include "stream/strip_walk.h"
 #include "stream/table_cursor.h"
 #include "stream/total_bounds.h"
 #include "stream/wavefront.h"
@@ -132,7 +133,10 @@ class PageStream {
     const bool tried = leveling_.windows == 1 && bound_totals_first();
     if (tried) {
       walks_ = 1;
-      level_rows();
+      const StripPlan strips = plan_strips(width_, height_, how_.radius[0], cursor_count(),
+                                           wavefront_threads(settings_.threads), settings_.strip_columns,
+                                           settings_.window_table_bytes);
+      strips.strips() > 1 ? level_strips(strips) : level_rows();
       one_walk_ = false;
       if (settle_open_samples(report)) {
         report.walks = 1;
@@ -290,6 +294,70 @@ class PageStream {
     std::lock_guard<std::mutex> lock(open_mutex_);
     if (open_.size() + found.size() > open_limit_) open_full_ = true;
     if (!open_full_) open_.insert(open_.end(), found.begin(), found.end());
+  }
+
+  // The single walk of a page held in memory, down strips of columns: the cursors' rows of a
+  // strip stay in one core's cache.
+  void level_strips(const StripPlan& plan) {
+    std::ptrdiff_t stride = 0;
+    const unsigned char* held = source_.held_rows(stride);
+    const auto samples_of = [held, stride](std::size_t t) { return held + static_cast<std::ptrdiff_t>(t) * stride; };
+    const std::size_t tables = tables_.size();
+    StripWork work;
+    work.fill = [&](std::size_t i, std::size_t first, std::size_t count, const double* above, double* const* out,
+                    std::size_t begin, std::size_t end) {
+      // Written out for each sample type, as in sum_held_planes.
+      const PlaneRows::Coded c = rows_.coded(i / tables, i % tables);
+      if (c.sample == SampleType::u8) {
+        const std::uint8_t* samples[table_group];
+        for (std::size_t k = 0; k < count; ++k) samples[k] = samples_of(first + k) + c.first;
+        return fill_table_rows_from(
+            above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out, count,
+            begin, end);
+      }
+      const std::uint16_t* samples[table_group];
+      for (std::size_t k = 0; k < count; ++k)
+        samples[k] = reinterpret_cast<const std::uint16_t*>(samples_of(first + k)) + c.first;
+      fill_table_rows_from(
+          above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out, count,
+          begin, end);
+    };
+    work.level = [&](std::size_t y, std::size_t begin, std::size_t end, const StripRows& rows) {
+      if (open_full_) return false;
+      const unsigned char* samples = samples_of(y);
+      double* in = scratch_rows(10 * stretch_columns);
+      double* lo = in + stretch_columns;
+      double* hi = lo + stretch_columns;
+      double* piece = hi + stretch_columns;  // the statistics, 6 stretches
+      const std::size_t y0 = window_start(y, how_.radius[0]), y1 = window_end(y, how_.radius[0], height_);
+      for (std::size_t plane = 0; plane < planes_.count(); ++plane) {
+        WindowTables window;
+        for (std::size_t t = 0; t < tables; ++t) {
+          const std::size_t i = plane * tables + t;
+          *table_slot(window, tables_[t]) =
+              WindowRows{rows.row(i, y1), y0 > 0 ? rows.row(i, y0 - 1) : nullptr, static_cast<double>(y1 - y0 + 1)};
+        }
+        for (std::size_t b = begin; b < end; b += stretch_columns) {
+          const std::size_t e = std::min(end, b + stretch_columns);
+          rows_.coded_channel(samples, plane, b, e, in);
+          level_row_bounds(how_, in, lo, hi, width_, Columns{b, e}, window, low_[plane], high_[plane], piece);
+          write_bounds(static_cast<Row>(y), plane, b, e - b, in, lo, hi, piece);
+        }
+      }
+      // Channels left as they are (alpha).
+      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c)
+        for (std::size_t b = begin; b < end; b += stretch_columns) {
+          const std::size_t e = std::min(end, b + stretch_columns);
+          rows_.coded_channel(samples, c, b, e, in);
+          sink_.write_part(y, c, b, e - b, in);
+        }
+      return true;
+    };
+    work.progress = [&](std::size_t rows) { progress(rows / plan.strips()); };
+    const std::vector<double> last = walk_strips(plan, cursor_count(), wavefront_threads(settings_.threads), work);
+    if (last.empty()) return;
+    set_totals([&](std::size_t i) { return last[i]; });
+    progress(height_);
   }
 
   // Once the walk has reached the totals: if they are within their bounds, every sample not
@@ -671,12 +739,18 @@ long double stream_bytes(const Leveling& given, const PageLayout& layout, std::s
   // of leveled rows; code tables of 16-bit channels.
   const long double rows = kept * w * 8 + settings.threads * (table_group + 15) * w * 8 + 2.0L * layout.channels * band_rows * w * 8;
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
-  // The samples a single walk may leave open.
+  // The samples a single walk may leave open, and the strips it may go down instead of the
+  // cursors' rows.
   const Family family = leveling.algorithm->family;
-  const long double open = single_walk && leveling.windows == 1 && (family == Family::mean || family == Family::std)
-                               ? static_cast<long double>(open_limit(layout.pixel_count() * planes.count())) * open_sample_bytes
-                               : 0.0L;
-  return ring + rows + codes + open;
+  long double walk = 0.0L;
+  if (single_walk && leveling.windows == 1 && (family == Family::mean || family == Family::std)) {
+    const unsigned threads = wavefront_threads(settings.threads);
+    const StripPlan strips = plan_strips(layout.width, layout.height, leveling.window1 >> 1, per_window, threads,
+                                         settings.strip_columns, settings.window_table_bytes);
+    walk = static_cast<long double>(open_limit(layout.pixel_count() * planes.count())) * open_sample_bytes +
+           strip_walk_bytes(strips, per_window, threads);
+  }
+  return ring + rows + codes + walk;
 }
 
 int stream_readers(const Leveling& given, const PageLayout& layout, const StreamSettings& settings) {

@@ -58,6 +58,17 @@ class PlaneRows {
     lookup(row, c, codes_[c].back().data(), out);
   }
 
+  // Columns [begin, end) of value channel c of a row whose samples are codes, column x into
+  // out[x - begin].
+  void coded_channel(const unsigned char* row, std::size_t c, std::size_t begin, std::size_t end, double* out) const {
+    const double* table = codes_[c].back().data();
+    const std::size_t step = layout_.channels, first = begin * step + stored_channel(layout_, c), n = end - begin;
+    if (layout_.sample == SampleType::u8)
+      for (std::size_t x = 0; x < n; ++x) out[x] = table[row[first + x * step]];
+    else
+      for (std::size_t x = 0; x < n; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[first + x * step]];
+  }
+
   // The plane's values of a row; `scratch` holds three rows for the gray.
   void values(const unsigned char* row, std::size_t plane, double* out, double* scratch) const {
     if (!planes_.gray) return channel(row, plane, out);

@@ -37,9 +37,12 @@ void box_mean_row(const WindowRows& w, std::size_t width, std::uint32_t r, Colum
   else
     for (std::size_t x = from(0); x < to(first_end); ++x) mean[x - begin] = B[x + R] / (rows * double(x + R + 1));
 
-  // x0 = 0, x1 = W - 1: the whole width
-  const double whole = (A ? B[last] - A[last] : B[last]) / (rows * double(W));
-  for (std::size_t x = from(right_begin); x < to(left_end); ++x) mean[x - begin] = whole;
+  // x0 = 0, x1 = W - 1: the whole width (read only where such columns are asked for: the
+  // rows may hold only the columns the others read)
+  if (from(right_begin) < to(left_end)) {
+    const double whole = (A ? B[last] - A[last] : B[last]) / (rows * double(W));
+    for (std::size_t x = from(right_begin); x < to(left_end); ++x) mean[x - begin] = whole;
+  }
 
   // x0 = x - r, x1 = x + r
   const double area = rows * double(2 * R + 1);
