@@ -359,14 +359,15 @@ TEST(OneWalk, StripsCoverEveryColumnOnceAndHandOverWholeMargins) {
 
 TEST(OneWalk, StripsGiveEverySampleTheCodeOfTheLiteralFormulas) {
   // Strips exactly as wide as their margin and wider, of unequal widths; windows of one pixel
-  // and windows taller than the page; colour, gray with alpha kept, 16-bit; one thread walking
-  // the strips in turn, or two each walking its own.
+  // and windows taller than the page; colour, with alpha kept or without, gray with alpha
+  // kept, 16-bit; one thread walking the strips in turn, or two each walking its own.
   struct Case {
     literal::Img input;
     SampleType sample;
     int alpha;
   };
   const Case cases[] = {{random_picture(101, 37, 3, 5), SampleType::u8, -1},
+                        {random_picture(90, 31, 4, 7), SampleType::u8, 3},
                         {lit_picture(97, 5, 2, 255.0), SampleType::u8, 1},
                         {lit_picture(64, 29, 1, 65535.0), SampleType::u16, -1}};
   for (const Case& c : cases)

@@ -275,15 +275,14 @@ class PageStream {
     return true;
   }
 
-  // Writes the codes of a stretch's lower bounds lo, and keeps the samples whose codes differ
-  // between lo and hi, with their value and their window's statistics.
-  void write_bounds(Row row, std::size_t plane, std::size_t begin, std::size_t count, const double* in,
-                    const double* lo, const double* hi, const double* stats) const {
-    std::uint16_t codes[stretch_columns];
+  // Saves the codes of a stretch's lower bounds lo into `codes` (of the sink's sample type),
+  // and keeps the samples whose codes differ between lo and hi, with their value and their
+  // window's statistics.
+  void code_bounds(Row row, std::size_t plane, std::size_t begin, std::size_t count, const double* in,
+                   const double* lo, const double* hi, const double* stats, std::uint16_t* codes) const {
     const std::size_t open = unit_ == 255.0
                                  ? saved_codes_of_bounds(lo, hi, count, unit_, reinterpret_cast<std::uint8_t*>(codes))
                                  : saved_codes_of_bounds(lo, hi, count, unit_, codes);
-    sink_.write_part_codes(static_cast<std::size_t>(row), plane, begin, count, codes);
     if (open == 0) return;
     std::vector<OpenSample> found;
     const bool with_deviation = how_.family == Family::std;
@@ -325,24 +324,33 @@ class PageStream {
     work.level = [&](std::size_t y, std::size_t begin, std::size_t end, const StripRows& rows) {
       if (open_full_) return false;
       const unsigned char* samples = samples_of(y);
-      double* in = scratch_rows(10 * stretch_columns);
+      const std::size_t planes = planes_.count();
+      double* in = scratch_rows(9 * stretch_columns + (planes * stretch_columns + 3) / 4);
       double* lo = in + stretch_columns;
       double* hi = lo + stretch_columns;
       double* piece = hi + stretch_columns;  // the statistics, 6 stretches
+      // Each plane's codes of a stretch, written together.
+      auto* codes = reinterpret_cast<std::uint16_t*>(piece + 6 * stretch_columns);
+      thread_local std::vector<const void*> planes_codes;
+      planes_codes.resize(planes);
+      for (std::size_t plane = 0; plane < planes; ++plane) planes_codes[plane] = codes + plane * stretch_columns;
       const std::size_t y0 = window_start(y, how_.radius[0]), y1 = window_end(y, how_.radius[0], height_);
-      for (std::size_t plane = 0; plane < planes_.count(); ++plane) {
-        WindowTables window;
+      thread_local std::vector<WindowTables> windows;
+      windows.resize(planes);
+      for (std::size_t plane = 0; plane < planes; ++plane)
         for (std::size_t t = 0; t < tables; ++t) {
           const std::size_t i = plane * tables + t;
-          *table_slot(window, tables_[t]) =
+          *table_slot(windows[plane], tables_[t]) =
               WindowRows{rows.row(i, y1), y0 > 0 ? rows.row(i, y0 - 1) : nullptr, static_cast<double>(y1 - y0 + 1)};
         }
-        for (std::size_t b = begin; b < end; b += stretch_columns) {
-          const std::size_t e = std::min(end, b + stretch_columns);
+      for (std::size_t b = begin; b < end; b += stretch_columns) {
+        const std::size_t e = std::min(end, b + stretch_columns);
+        for (std::size_t plane = 0; plane < planes; ++plane) {
           rows_.coded_channel(samples, plane, b, e, in);
-          level_row_bounds(how_, in, lo, hi, width_, Columns{b, e}, window, low_[plane], high_[plane], piece);
-          write_bounds(static_cast<Row>(y), plane, b, e - b, in, lo, hi, piece);
+          level_row_bounds(how_, in, lo, hi, width_, Columns{b, e}, windows[plane], low_[plane], high_[plane], piece);
+          code_bounds(static_cast<Row>(y), plane, b, e - b, in, lo, hi, piece, codes + plane * stretch_columns);
         }
+        sink_.write_pixel_codes(y, planes, b, e - b, planes_codes.data());
       }
       // Channels left as they are (alpha).
       for (std::size_t c = planes_.leveled; c < layout_.channels; ++c)
@@ -651,7 +659,9 @@ class PageStream {
       if (one_walk_) {
         double* hi = piece + 7 * stretch_columns;
         level_row_bounds(how_, in + b, leveled, hi, w, columns, tables[0], low_[plane], high_[plane], piece);
-        write_bounds(row, plane, b, count, in + b, leveled, hi, piece);
+        std::uint16_t codes[stretch_columns];
+        code_bounds(row, plane, b, count, in + b, leveled, hi, piece, codes);
+        sink_.write_part_codes(static_cast<std::size_t>(row), plane, b, count, codes);
         continue;
       }
       level_row(how_, in + b, leveled, w, columns, tables, totals_[plane], piece);

@@ -163,4 +163,31 @@ void MemorySink::write_part_codes(std::size_t y, std::size_t c, std::size_t x, s
   }
 }
 
+void MemorySink::write_pixel_codes(std::size_t y, std::size_t channels, std::size_t x, std::size_t count,
+                                   const void* const* codes) {
+  // 8-bit red, green and blue side by side, alpha after them or none: each pixel's three
+  // samples are stored together, so that its bytes are written once rather than in three
+  // passes over the row.
+  const bool rgb = layout_.sample == SampleType::u8 && channels == 3 && channel_stride_ == 1 &&
+                   (pixel_stride_ == 3 || pixel_stride_ == 4) && stored_channel(layout_, 0) == 0 &&
+                   stored_channel(layout_, 1) == 1 && stored_channel(layout_, 2) == 2;
+  if (!rgb) return RowSink::write_pixel_codes(y, channels, x, count, codes);
+  unsigned char* first = base_ + static_cast<std::ptrdiff_t>(y) * row_stride_ + static_cast<std::ptrdiff_t>(x) * pixel_stride_;
+  const auto* r = static_cast<const std::uint8_t*>(codes[0]);
+  const auto* g = static_cast<const std::uint8_t*>(codes[1]);
+  const auto* b = static_cast<const std::uint8_t*>(codes[2]);
+  if (pixel_stride_ == 3)
+    for (std::size_t i = 0; i < count; ++i) {
+      first[3 * i] = r[i];
+      first[3 * i + 1] = g[i];
+      first[3 * i + 2] = b[i];
+    }
+  else
+    for (std::size_t i = 0; i < count; ++i) {
+      first[4 * i] = r[i];
+      first[4 * i + 1] = g[i];
+      first[4 * i + 2] = b[i];
+    }
+}
+
 }  // namespace kelvane

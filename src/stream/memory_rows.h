@@ -60,6 +60,8 @@ class MemorySink final : public RowSink {
   bool takes_parts() const override { return true; }
   double part_unit() const override;
   void write_part_codes(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const void* codes) override;
+  void write_pixel_codes(std::size_t y, std::size_t channels, std::size_t x, std::size_t count,
+                         const void* const* codes) override;
   void write_part(std::size_t y, std::size_t c, std::size_t x, std::size_t count, const double* values) override;
 
  private:

@@ -46,6 +46,12 @@ class RowSink {
   // The same from codes already saved (where part_unit is not 0), of the sink's sample type.
   virtual void write_part_codes(std::size_t /*y*/, std::size_t /*c*/, std::size_t /*x*/, std::size_t /*count*/,
                                 const void* /*codes*/) {}
+  // The same for value channels [0, channels) at once, codes[c] those of channel c: a sink
+  // may write each pixel's samples together.
+  virtual void write_pixel_codes(std::size_t y, std::size_t channels, std::size_t x, std::size_t count,
+                                 const void* const* codes) {
+    for (std::size_t c = 0; c < channels; ++c) write_part_codes(y, c, x, count, codes[c]);
+  }
 };
 
 }  // namespace kelvane
