@@ -303,23 +303,11 @@ class PageStream {
     const auto samples_of = [held, stride](std::size_t t) { return held + static_cast<std::ptrdiff_t>(t) * stride; };
     const std::size_t tables = tables_.size();
     StripWork work;
-    work.fill = [&](std::size_t i, std::size_t first, std::size_t count, const double* above, double* const* out,
-                    std::size_t begin, std::size_t end) {
-      // Written out for each sample type, as in sum_held_planes.
-      const PlaneRows::Coded c = rows_.coded(i / tables, i % tables);
-      if (c.sample == SampleType::u8) {
-        const std::uint8_t* samples[table_group];
-        for (std::size_t k = 0; k < count; ++k) samples[k] = samples_of(first + k) + c.first;
-        return fill_table_rows_from(
-            above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out, count,
-            begin, end);
+    work.fill = [&](std::size_t first, std::size_t count, const StripRows& rows, std::size_t begin, std::size_t end) {
+      for (std::size_t p = 0; p < planes_.count(); ++p) {
+        if (layout_.sample == SampleType::u8) fill_strip_rows<std::uint8_t>(p, first, count, rows, begin, end);
+        else fill_strip_rows<std::uint16_t>(p, first, count, rows, begin, end);
       }
-      const std::uint16_t* samples[table_group];
-      for (std::size_t k = 0; k < count; ++k)
-        samples[k] = reinterpret_cast<const std::uint16_t*>(samples_of(first + k)) + c.first;
-      fill_table_rows_from(
-          above, [&samples, &c](std::size_t k, std::size_t x) { return c.codes[samples[k][x * c.step]]; }, out, count,
-          begin, end);
     };
     work.level = [&](std::size_t y, std::size_t begin, std::size_t end, const StripRows& rows) {
       if (open_full_) return false;
@@ -366,6 +354,30 @@ class PageStream {
     if (last.empty()) return;
     set_totals([&](std::size_t i) { return last[i]; });
     progress(height_);
+  }
+
+  // Rows [first, first + count) of a plane's tables in a strip's columns [begin, end), from
+  // the page's held rows of samples T.
+  template <class T>
+  void fill_strip_rows(std::size_t plane, std::size_t first, std::size_t count, const StripRows& rows, std::size_t begin,
+                       std::size_t end) const {
+    std::ptrdiff_t stride = 0;
+    const unsigned char* held = source_.held_rows(stride);
+    const PlaneRows::Coded coded = rows_.coded(plane, 0);
+    const std::size_t step = coded.step;
+    const T* samples[table_group];
+    for (std::size_t k = 0; k < count; ++k)
+      samples[k] = reinterpret_cast<const T*>(held + static_cast<std::ptrdiff_t>(first + k) * stride) + coded.first;
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+      const std::size_t i = plane * tables_.size() + t;
+      double* out[table_group];
+      for (std::size_t k = 0; k < count; ++k) out[k] = rows.row(i, first + k);
+      const double* codes = rows_.coded(plane, t).codes;
+      fill_table_rows_from(
+          first > 0 ? rows.row(i, first - 1) : nullptr,
+          [&samples, codes, step](std::size_t k, std::size_t x) { return codes[samples[k][x * step]]; }, out, count,
+          begin, end);
+    }
   }
 
   // Once the walk has reached the totals: if they are within their bounds, every sample not

@@ -115,17 +115,15 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
         const std::size_t count = std::min(band_rows, lead - filled + 1);
         if (from && !wait_until([&] { return handed_rows[k - 1].load(std::memory_order_acquire) >= filled + count; }))
           return false;
-        for (std::size_t i = 0; i < tables; ++i) {
-          double* out[band_rows];
-          for (std::size_t j = 0; j < count; ++j) {
-            out[j] = rows.row(i, filled + j);
-            if (from) std::copy_n(from + ((filled + j) * tables + i) * margin, margin, out[j] + origin);
-          }
-          work.fill(i, filled, count, filled > 0 ? rows.row(i, filled - 1) : nullptr, out, begin, end);
-          if (to)
+        if (from)
+          for (std::size_t i = 0; i < tables; ++i)
             for (std::size_t j = 0; j < count; ++j)
-              std::copy_n(out[j] + (end - margin), margin, to + ((filled + j) * tables + i) * margin);
-        }
+              std::copy_n(from + ((filled + j) * tables + i) * margin, margin, rows.row(i, filled + j) + origin);
+        work.fill(filled, count, rows, begin, end);
+        if (to)
+          for (std::size_t i = 0; i < tables; ++i)
+            for (std::size_t j = 0; j < count; ++j)
+              std::copy_n(rows.row(i, filled + j) + (end - margin), margin, to + ((filled + j) * tables + i) * margin);
         filled += count;
         if (to) handed_rows[k].store(filled, std::memory_order_release);
       }

@@ -58,12 +58,9 @@ class StripRows {
 };
 
 struct StripWork {
-  // Computes rows [first, first + count) of table `table` in columns [begin, end): out[j] is
-  // row first + j, `above` the row above (null for the first); the columns before `begin`
-  // are there.
-  std::function<void(std::size_t table, std::size_t first, std::size_t count, const double* above, double* const* out,
-                     std::size_t begin, std::size_t end)>
-      fill;
+  // Computes rows [first, first + count) of every table in columns [begin, end), into
+  // `rows`, which holds the rows above them and the columns before `begin`.
+  std::function<void(std::size_t first, std::size_t count, const StripRows& rows, std::size_t begin, std::size_t end)> fill;
   // Levels columns [begin, end) of row y, whose tables' rows are in `rows`; false stops the
   // walk.
   std::function<bool(std::size_t y, std::size_t begin, std::size_t end, const StripRows& rows)> level;
