@@ -313,8 +313,8 @@ class PageStream {
       if (open_full_) return false;
       const unsigned char* samples = samples_of(y);
       const std::size_t planes = planes_.count();
-      double* in = scratch_rows(9 * stretch_columns + (planes * stretch_columns + 3) / 4);
-      double* lo = in + stretch_columns;
+      double* in = scratch_rows((planes + 8) * stretch_columns + (planes * stretch_columns + 3) / 4);  // each plane's
+      double* lo = in + planes * stretch_columns;
       double* hi = lo + stretch_columns;
       double* piece = hi + stretch_columns;  // the statistics, 6 stretches
       // Each plane's codes of a stretch, written together.
@@ -333,10 +333,11 @@ class PageStream {
         }
       for (std::size_t b = begin; b < end; b += stretch_columns) {
         const std::size_t e = std::min(end, b + stretch_columns);
+        rows_.coded_planes(samples, planes, b, e, in, stretch_columns);
         for (std::size_t plane = 0; plane < planes; ++plane) {
-          rows_.coded_channel(samples, plane, b, e, in);
-          level_row_bounds(how_, in, lo, hi, width_, Columns{b, e}, windows[plane], low_[plane], high_[plane], piece);
-          code_bounds(static_cast<Row>(y), plane, b, e - b, in, lo, hi, piece, codes + plane * stretch_columns);
+          const double* values = in + plane * stretch_columns;
+          level_row_bounds(how_, values, lo, hi, width_, Columns{b, e}, windows[plane], low_[plane], high_[plane], piece);
+          code_bounds(static_cast<Row>(y), plane, b, e - b, values, lo, hi, piece, codes + plane * stretch_columns);
         }
         sink_.write_pixel_codes(y, planes, b, e - b, planes_codes.data());
       }

@@ -69,6 +69,30 @@ class PlaneRows {
       for (std::size_t x = 0; x < n; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[first + x * step]];
   }
 
+  // The same for value channels [0, channels) at once, channel c into out + c * out_stride.
+  void coded_planes(const unsigned char* row, std::size_t channels, std::size_t begin, std::size_t end, double* out,
+                    std::size_t out_stride) const {
+    // Red, green and blue side by side in bytes: each pixel's read together.
+    const std::size_t step = layout_.channels;
+    if (layout_.sample == SampleType::u8 && channels == 3 && stored_channel(layout_, 0) == 0 &&
+        stored_channel(layout_, 1) == 1 && stored_channel(layout_, 2) == 2) {
+      const double* r = codes_[0].back().data();
+      const double* g = codes_[1].back().data();
+      const double* b = codes_[2].back().data();
+      const std::uint8_t* pixel = row + begin * step;
+      double* red = out;
+      double* green = out + out_stride;
+      double* blue = out + 2 * out_stride;
+      for (std::size_t x = 0; x < end - begin; ++x, pixel += step) {
+        red[x] = r[pixel[0]];
+        green[x] = g[pixel[1]];
+        blue[x] = b[pixel[2]];
+      }
+      return;
+    }
+    for (std::size_t c = 0; c < channels; ++c) coded_channel(row, c, begin, end, out + c * out_stride);
+  }
+
   // The plane's values of a row; `scratch` holds three rows for the gray.
   void values(const unsigned char* row, std::size_t plane, double* out, double* scratch) const {
     if (!planes_.gray) return channel(row, plane, out);
