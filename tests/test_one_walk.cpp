@@ -115,6 +115,16 @@ literal::Img lit_picture(unsigned w, unsigned h, unsigned s, double unit) {
   return im;
 }
 
+// Levels with bounds widened by the settings: one walk, which leaves samples open and
+// settles them with the codes of the literal formulas.
+void expect_settled_late(const literal::Img& input, const Leveling& leveling, SampleType sample,
+                         const StreamSettings& settings) {
+  const Coded done = level_codes(input, leveling, sample, settings);
+  EXPECT_EQ(1, done.report.walks) << leveling.algorithm->keyword;
+  EXPECT_GT(done.report.settled_late, 10u) << leveling.algorithm->keyword;
+  ASSERT_EQ(literal_codes(input, leveling, sample), done.codes) << leveling.algorithm->keyword;
+}
+
 }  // namespace
 
 TEST(OneWalk, EverySampleGetsTheCodeOfTheLiteralFormulas) {
@@ -156,10 +166,7 @@ TEST(OneWalk, SamplesTheBoundsLeaveOpenAreSettledOnceTheTotalsAreKnown) {
   for (const auto& c : cases) {
     StreamSettings settings;
     settings.bounds_slack = c.slack;
-    const Coded done = level_codes(rgb, c.leveling, SampleType::u8, settings);
-    EXPECT_EQ(1, done.report.walks) << c.leveling.algorithm->keyword;
-    EXPECT_GT(done.report.settled_late, 10u) << c.leveling.algorithm->keyword;
-    ASSERT_EQ(literal_codes(rgb, c.leveling, SampleType::u8), done.codes) << c.leveling.algorithm->keyword;
+    expect_settled_late(rgb, c.leveling, SampleType::u8, settings);
 
     // Alpha stored first, before the gray it goes with.
     const Coded kept = level_codes(gray_alpha, c.leveling, SampleType::u8, settings, 0);
@@ -177,11 +184,7 @@ TEST(OneWalk, SamplesTheBoundsLeaveOpenAreSettledOnceTheTotalsAreKnown) {
   for (double& v : deep.v) v = double(random() % 65536) / 65535.0;
   StreamSettings settings;
   settings.bounds_slack = 460;
-  const Leveling mean = one_window("mean", 9);
-  const Coded done = level_codes(deep, mean, SampleType::u16, settings);
-  EXPECT_EQ(1, done.report.walks);
-  EXPECT_GT(done.report.settled_late, 10u);
-  ASSERT_EQ(literal_codes(deep, mean, SampleType::u16), done.codes);
+  expect_settled_late(deep, one_window("mean", 9), SampleType::u16, settings);
 }
 
 TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
@@ -404,10 +407,7 @@ TEST(OneWalk, StripsSettleTheirOpenSamplesAndStopTogether) {
   // Bounds made wide: samples of every strip are left open, and settled at the end.
   settings.bounds_slack = 3.2e5;
   const Leveling mean = one_window("mean", 9);
-  const Coded done = level_codes(input, mean, SampleType::u8, settings);
-  EXPECT_EQ(1, done.report.walks);
-  EXPECT_GT(done.report.settled_late, 10u);
-  ASSERT_EQ(literal_codes(input, mean, SampleType::u8), done.codes);
+  expect_settled_late(input, mean, SampleType::u8, settings);
   EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
   ASSERT_FALSE(shares.empty());
   EXPECT_EQ(1.0, shares.back());
