@@ -8,6 +8,7 @@
 #include <random>
 
 #include "image/samples.h"
+#include "image/thread_pool.h"
 #include "stream/level_page.h"
 #include "stream/memory_rows.h"
 #include "stream/strip_walk.h"
@@ -420,13 +421,33 @@ TEST(OneWalk, StripsSettleTheirOpenSamplesAndStopTogether) {
   EXPECT_EQ(3, given_up.report.walks);
   ASSERT_EQ(literal_codes(flat, mean, SampleType::u8), given_up.codes);
 
-  // Progress that throws (a caller cancelling) stops every strip, whichever is waiting.
-  for (int calls : {1, 3}) {
+  // Progress that throws (a caller cancelling) stops every strip, whichever is waiting: on
+  // two threads at the first call, made whether or not the calling thread walks a strip;
+  // on one, in the middle of the first strip.
+  for (const auto [threads, calls] : {std::pair<unsigned, int>{2, 1}, {1, 3}}) {
+    settings.threads = threads;
     int told = 0;
-    settings.progress = [&told, calls](std::size_t, std::size_t) {
+    settings.progress = [&told, calls = calls](std::size_t, std::size_t) {
       if (++told == calls) throw std::runtime_error("stop");
     };
     EXPECT_THROW(level_codes(input, mean, SampleType::u8, settings), std::runtime_error);
     EXPECT_EQ(calls, told);
   }
+}
+
+TEST(OneWalk, TheMemoryCheckCountsTheMarginsStripsHandOver) {
+  // 24 megapixels of RGB, mean 31: the margins handed over hold 4000 rows of 31 table columns
+  // of each plane, 3 MB, on top of what a walk over whole rows holds.
+  if (default_threads() < 2) GTEST_SKIP() << "one core: no strips";
+  const PageLayout layout = integer_layout(6000, 4000, 3, SampleType::u8, 8);
+  const Leveling mean = one_window("mean", 31);
+  StreamSettings two;
+  two.threads = 2;
+  const long double margins = 4000.0L * 31 * 3 * 8;
+  const long double open = (1 << 18) * 48.0L;  // at most 2^18 samples left open, 48 bytes each
+  EXPECT_LE(open + margins,
+            stream_bytes(mean, layout, 1, two, false, true) - stream_bytes(mean, layout, 1, two, false, false));
+  // One thread walks whole rows: only the samples left open are added.
+  StreamSettings one;
+  EXPECT_EQ(open, stream_bytes(mean, layout, 1, one, false, true) - stream_bytes(mean, layout, 1, one, false, false));
 }

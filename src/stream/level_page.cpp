@@ -295,8 +295,8 @@ class PageStream {
     if (!open_full_) open_.insert(open_.end(), found.begin(), found.end());
   }
 
-  // The single walk of a page held in memory, down strips of columns: the cursors' rows of a
-  // strip stay in one core's cache.
+  // The single walk of a page held in memory, down strips of columns, a thread down each
+  // (see strip_walk.h).
   void level_strips(const StripPlan& plan) {
     std::ptrdiff_t stride = 0;
     const unsigned char* held = source_.held_rows(stride);
@@ -313,11 +313,11 @@ class PageStream {
       if (open_full_) return false;
       const unsigned char* samples = samples_of(y);
       const std::size_t planes = planes_.count();
-      double* in = scratch_rows((planes + 8) * stretch_columns + (planes * stretch_columns + 3) / 4);  // each plane's
+      // Each plane's values, the bounds, the statistics and each plane's codes of a stretch.
+      double* in = scratch_rows((planes + 8) * stretch_columns + (planes * stretch_columns + 3) / 4);
       double* lo = in + planes * stretch_columns;
       double* hi = lo + stretch_columns;
-      double* piece = hi + stretch_columns;  // the statistics, 6 stretches
-      // Each plane's codes of a stretch, written together.
+      double* piece = hi + stretch_columns;  // 6 stretches
       auto* codes = reinterpret_cast<std::uint16_t*>(piece + 6 * stretch_columns);
       thread_local std::vector<const void*> planes_codes;
       planes_codes.resize(planes);

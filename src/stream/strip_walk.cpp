@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -81,7 +82,7 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
     handed_rows[k].store(0, std::memory_order_relaxed);
     finished[k].store(false, std::memory_order_relaxed);
   }
-  std::atomic<std::size_t> next{0}, leveled{0};
+  std::atomic<std::size_t> next{0}, leveled{0}, done{0};  // strips taken, rows leveled, strips done
   std::atomic<bool> stopped{false};  // a strip threw or its level() said stop: the others stop waiting
   std::vector<double> last(tables, 0.0);
   const std::thread::id caller = std::this_thread::get_id();
@@ -129,8 +130,8 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
       }
       for (std::size_t t = y; t < y + n; ++t)
         if (!work.level(t, first_leveled, end_leveled, rows)) return false;
-      const std::size_t done = leveled.fetch_add(n) + n;
-      if (work.progress && std::this_thread::get_id() == caller) work.progress(done);
+      const std::size_t rows_leveled = leveled.fetch_add(n) + n;
+      if (work.progress && std::this_thread::get_id() == caller) work.progress(rows_leveled);
     }
     if (k + 1 == strips)
       for (std::size_t i = 0; i < tables; ++i) last[i] = rows.row(i, height - 1)[plan.width - 1];
@@ -140,19 +141,28 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
 
   run_tasks(running, running, [&](std::size_t) {
     std::vector<double> kept_rows;  // a strip's table rows, for each strip this thread walks
-    for (;;) {
-      if (stopped.load()) return;
-      const std::size_t k = next.fetch_add(1);
-      if (k >= strips) return;
-      try {
+    const bool calling = std::this_thread::get_id() == caller;
+    try {
+      for (;;) {
+        if (stopped.load()) return;
+        const std::size_t k = next.fetch_add(1);
+        if (k >= strips) break;
         if (!walk_strip(k, kept_rows)) {
           stopped.store(true);
           return;
         }
-      } catch (...) {
-        stopped.store(true);
-        throw;
+        done.fetch_add(1);
       }
+      // The calling thread, out of strips (it may have walked none), tells the progress of
+      // the others until they are done.
+      if (calling && work.progress)
+        while (done.load() < strips && !stopped.load()) {
+          work.progress(leveled.load());
+          std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    } catch (...) {
+      stopped.store(true);
+      throw;
     }
   });
   if (stopped.load()) return {};
