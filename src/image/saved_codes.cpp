@@ -54,4 +54,15 @@ std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_
   return codes_of_bounds(lo, hi, count, unit, out);
 }
 
+// In vector instructions: byte shuffles gather each pixel's three samples.
+KELVANE_VECTOR_CLONES
+void interleave_codes(const std::uint8_t* __restrict first, const std::uint8_t* __restrict second,
+                      const std::uint8_t* __restrict third, std::size_t count, std::uint8_t* __restrict out) {
+  for (std::size_t x = 0; x < count; ++x) {
+    out[3 * x] = first[x];
+    out[3 * x + 1] = second[x];
+    out[3 * x + 2] = third[x];
+  }
+}
+
 }  // namespace kelvane

@@ -17,6 +17,11 @@ std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_
 std::size_t saved_codes_of_bounds(const double* lo, const double* hi, std::size_t count, double unit,
                                   std::uint16_t* out);
 
+// Three channels' 8-bit codes side by side, as the samples of pixels of three bytes: out[3x],
+// out[3x + 1] and out[3x + 2] from first[x], second[x] and third[x].
+void interleave_codes(const std::uint8_t* first, const std::uint8_t* second, const std::uint8_t* third,
+                      std::size_t count, std::uint8_t* out);
+
 // The codes of `width` values made a stretch at a time, in vector instructions, and handed
 // to store(begin, codes, count) for values [begin, begin + count).
 template <class T, class Store>

@@ -176,18 +176,12 @@ void MemorySink::write_pixel_codes(std::size_t y, std::size_t channels, std::siz
   const auto* r = static_cast<const std::uint8_t*>(codes[0]);
   const auto* g = static_cast<const std::uint8_t*>(codes[1]);
   const auto* b = static_cast<const std::uint8_t*>(codes[2]);
-  if (pixel_stride_ == 3)
-    for (std::size_t i = 0; i < count; ++i) {
-      first[3 * i] = r[i];
-      first[3 * i + 1] = g[i];
-      first[3 * i + 2] = b[i];
-    }
-  else
-    for (std::size_t i = 0; i < count; ++i) {
-      first[4 * i] = r[i];
-      first[4 * i + 1] = g[i];
-      first[4 * i + 2] = b[i];
-    }
+  if (pixel_stride_ == 3) return interleave_codes(r, g, b, count, first);
+  for (std::size_t i = 0; i < count; ++i) {
+    first[4 * i] = r[i];
+    first[4 * i + 1] = g[i];
+    first[4 * i + 2] = b[i];
+  }
 }
 
 }  // namespace kelvane
