@@ -9,6 +9,7 @@
 
 #include "image/samples.h"
 #include "image/thread_pool.h"
+#include "kelvane/kelvane.h"
 #include "stream/level_page.h"
 #include "stream/memory_rows.h"
 #include "stream/strip_walk.h"
@@ -450,4 +451,28 @@ TEST(OneWalk, TheMemoryCheckCountsTheMarginsStripsHandOver) {
   // One thread walks whole rows: only the samples left open are added.
   StreamSettings one;
   EXPECT_EQ(open, stream_bytes(mean, layout, 1, one, false, true) - stream_bytes(mean, layout, 1, one, false, false));
+}
+
+TEST(OneWalk, AMemoryLimitTooTightForStripsWalksWholeRows) {
+  // A limit between what a walk down strips and a walk over whole rows would take: the call
+  // walks whole rows rather than refusing, and gives the same codes.
+  if (default_threads() < 2) GTEST_SKIP() << "one core: no strips";
+  const literal::Img input = random_picture(1200, 300, 3, 17);
+  const PageLayout layout = integer_layout(1200, 300, 3, SampleType::u8, 8);
+  const Leveling mean = one_window("mean", 31);
+  StreamSettings strips;
+  strips.threads = 2;
+  StreamSettings rows = strips;
+  rows.strip_columns = StreamSettings::whole_rows;
+  const long double down_strips = stream_bytes(mean, layout, 1, strips, false, true);
+  const long double over_rows = stream_bytes(mean, layout, 1, rows, false, true);
+  ASSERT_LT(over_rows, down_strips);
+  std::vector<std::uint8_t> samples = as_samples<std::uint8_t>(codes_of(input, 255.0)), out(samples.size());
+  kelvane::Options options;
+  options.threads = 2;
+  options.memory_limit = static_cast<unsigned long long>((over_rows + down_strips) / 2);
+  kelvane::level(kelvane::interleaved(samples.data(), 1200, 300, 3, kelvane::Sample::u8),
+                 kelvane::interleaved(out.data(), 1200, 300, 3, kelvane::Sample::u8), kelvane::Operation("mean", 31),
+                 options);
+  EXPECT_EQ(literal_codes(input, mean, SampleType::u8), from_samples<std::uint8_t>(out));
 }

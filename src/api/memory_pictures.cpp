@@ -192,11 +192,20 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
   check_finite(in);
   return reported([&] {
     const PageLayout layout = memory_layout(in, in.alpha);
-    const StreamSettings settings = settings_of(options);
+    StreamSettings settings = settings_of(options);
     const SampleType stored = memory_layout(out, in.alpha).sample;
     const bool single_walk = stored == SampleType::u8 || stored == SampleType::u16;
-    const std::string shortfall = memory_shortfall(
-        layout.width, layout.height, stream_bytes(leveling, layout, 1, settings, false, single_walk), settings.memory_limit);
+    const auto shortfall_of = [&] {
+      return memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings, false, single_walk),
+                              settings.memory_limit);
+    };
+    std::string shortfall = shortfall_of();
+    // Strips hold the margins they hand over beside their rows: where those do not fit, the
+    // walk goes over whole rows.
+    if (!shortfall.empty() && single_walk) {
+      settings.strip_columns = StreamSettings::whole_rows;
+      shortfall = shortfall_of();
+    }
     if (!shortfall.empty()) throw Error(Error::Kind::memory, shortfall);
     // Leveled in place, rows are copied before they are written over.
     const MemorySource::Rows rows = same_view(in, out) ? MemorySource::Rows::overwritten : MemorySource::Rows::kept;

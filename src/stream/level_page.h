@@ -32,9 +32,10 @@ struct StreamSettings {
   // How much wider than the rounding can reach the bounds on the totals are made; below 0,
   // bounds that hold no totals (for tests: the page is then leveled again in two walks).
   double bounds_slack = 1.0;
-  // Columns of the strips a single walk goes down (see strip_walk.h); 0: as many as keep a
-  // strip's table rows in a core's cache.
+  // Columns of the strips a single walk goes down (see strip_walk.h); 0: one strip for each
+  // thread; whole_rows: none, the walk goes over whole rows.
   std::size_t strip_columns = 0;
+  static constexpr std::size_t whole_rows = ~std::size_t(0);
   // Told, from the calling thread, how far the page is: rows walked of all the walks' rows.
   std::function<void(std::size_t done, std::size_t total)> progress;
 };
