@@ -3,9 +3,12 @@
 // bounds give it at once, leave it open until the walk has reached the totals, or miss the
 // totals so that the page is leveled again in two walks.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <thread>
 
 #include "image/samples.h"
 #include "image/thread_pool.h"
@@ -14,6 +17,7 @@
 #include "stream/memory_rows.h"
 #include "stream/strip_walk.h"
 #include "stream/total_bounds.h"
+#include "window_stats/table_rows.h"
 #include "support.h"
 
 using namespace kelvane;
@@ -475,4 +479,28 @@ TEST(OneWalk, AMemoryLimitTooTightForStripsWalksWholeRows) {
                  kelvane::interleaved(out.data(), 1200, 300, 3, kelvane::Sample::u8), kelvane::Operation("mean", 31),
                  options);
   EXPECT_EQ(literal_codes(input, mean, SampleType::u8), from_samples<std::uint8_t>(out));
+}
+
+TEST(OneWalk, AStripThatThrowsStopsTheStripsThatNeverWaitForIt) {
+  // The first strip waits for no other: it must still stop within a band once the second
+  // has thrown, not walk to its end.
+  if (default_threads() < 2) GTEST_SKIP() << "one core: the strips take turns";
+  const StripPlan plan = plan_strips(100, 400, 2, 1, 2, 0, 1e9);
+  ASSERT_EQ(2u, plan.strips());
+  std::atomic<bool> thrown{false};
+  std::atomic<std::size_t> first_strip_rows{0};
+  StripWork work;
+  work.fill = [](std::size_t, std::size_t, const StripRows&, std::size_t, std::size_t) {};
+  work.level = [&](std::size_t, std::size_t begin, std::size_t, const StripRows&) {
+    if (begin > 0) {
+      thrown = true;
+      throw std::runtime_error("second strip");
+    }
+    // The first strip goes on only once the second has thrown (or after a few seconds).
+    for (int wait = 0; wait < 5000 && !thrown; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ++first_strip_rows;
+    return true;
+  };
+  EXPECT_THROW(walk_strips(plan, 1, 2, work), std::runtime_error);
+  EXPECT_GE(table_group, first_strip_rows.load());
 }

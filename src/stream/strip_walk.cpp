@@ -30,6 +30,12 @@ std::size_t margin_blocks(const StripPlan& plan, unsigned threads) {
 
 }  // namespace
 
+std::size_t StripPlan::widest() const {
+  std::size_t widest = 0;
+  for (std::size_t k = 0; k < strips(); ++k) widest = std::max(widest, margin(k) + columns[k + 1] - columns[k]);
+  return widest;
+}
+
 std::size_t StripPlan::kept_rows() const {
   return std::min<std::size_t>(2 * std::size_t(radius) + 2 * band_rows + 2, height + 1);
 }
@@ -57,11 +63,8 @@ StripPlan plan_strips(std::size_t width, std::size_t height, std::uint32_t r, st
 long double strip_walk_bytes(const StripPlan& plan, std::size_t tables, unsigned threads) {
   if (plan.strips() < 2) return 0.0L;
   const unsigned running = strip_threads(plan, threads);
-  std::size_t widest = 0;
-  for (std::size_t k = 0; k < plan.strips(); ++k)
-    widest = std::max(widest, plan.margin(k) + plan.columns[k + 1] - plan.columns[k]);
   const long double margin = 2.0L * plan.radius + 1;
-  return 8.0L * tables * (static_cast<long double>(running) * plan.kept_rows() * widest +
+  return 8.0L * tables * (static_cast<long double>(running) * plan.kept_rows() * plan.widest() +
                           static_cast<long double>(margin_blocks(plan, threads)) * plan.height * margin);
 }
 
@@ -99,7 +102,6 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
   const auto walk_strip = [&](std::size_t k, std::vector<double>& kept_rows) {
     const std::size_t begin = plan.columns[k], end = plan.columns[k + 1], own_margin = plan.margin(k);
     const std::size_t origin = begin - own_margin, local = own_margin + (end - begin);
-    if (kept_rows.size() < kept * tables * local) kept_rows.resize(kept * tables * local);
     const StripRows rows(kept_rows.data(), tables, local, origin, kept);
     const double* from = k > 0 ? margins_for(k) : nullptr;
     double* to = k + 1 < strips ? margins_for(k + 1) : nullptr;
@@ -110,6 +112,8 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
     const std::size_t first_leveled = plan.leveled_begin(k), end_leveled = plan.leveled_end(k);
     std::size_t filled = 0;
     for (std::size_t y = 0; y < height; y += band_rows) {
+      // Another strip threw or stopped: a strip that never waits must see it too.
+      if (stopped.load(std::memory_order_relaxed)) return false;
       const std::size_t n = std::min(band_rows, height - y);
       const std::size_t lead = std::min(y + n - 1 + plan.radius, height - 1);
       while (filled <= lead) {
@@ -139,8 +143,10 @@ std::vector<double> walk_strips(const StripPlan& plan, std::size_t tables, unsig
     return true;
   };
 
+  const std::size_t widest = plan.widest();
   run_tasks(running, running, [&](std::size_t) {
-    std::vector<double> kept_rows;  // a strip's table rows, for each strip this thread walks
+    // A strip's table rows, for each strip this thread walks: sized once for the widest.
+    std::vector<double> kept_rows(kept * tables * widest);
     const bool calling = std::this_thread::get_id() == caller;
     try {
       for (;;) {

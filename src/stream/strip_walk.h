@@ -32,6 +32,8 @@ struct StripPlan {
   std::size_t leveled_end(std::size_t k) const { return k + 1 == strips() ? width : columns[k + 1] - radius; }
   // Table rows a strip keeps: those the windows of a band span, and the band being reached.
   std::size_t kept_rows() const;
+  // Columns of the widest strip's rows, its margin's included.
+  std::size_t widest() const;
 };
 
 // Strips `strip_columns` wide, or where that is 0, one for each of `threads`; none (or one)
