@@ -61,12 +61,7 @@ class PlaneRows {
   // Columns [begin, end) of value channel c of a row whose samples are codes, column x into
   // out[x - begin].
   void coded_channel(const unsigned char* row, std::size_t c, std::size_t begin, std::size_t end, double* out) const {
-    const double* table = codes_[c].back().data();
-    const std::size_t step = layout_.channels, first = begin * step + stored_channel(layout_, c), n = end - begin;
-    if (layout_.sample == SampleType::u8)
-      for (std::size_t x = 0; x < n; ++x) out[x] = table[row[first + x * step]];
-    else
-      for (std::size_t x = 0; x < n; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[first + x * step]];
+    lookup(row, c, codes_[c].back().data(), out, begin, end);
   }
 
   // The same for value channels [0, channels) at once, channel c into out + c * out_stride.
@@ -124,12 +119,16 @@ class PlaneRows {
   }
 
  private:
-  void lookup(const unsigned char* row, std::size_t value_channel, const double* table, double* out) const {
-    const std::size_t step = layout_.channels, c = stored_channel(layout_, value_channel);
+  // Columns [begin, end) of a row (by default all), column x into out[x - begin].
+  void lookup(const unsigned char* row, std::size_t value_channel, const double* table, double* out,
+              std::size_t begin = 0, std::size_t end = 0) const {
+    if (end == 0) end = layout_.width;
+    const std::size_t step = layout_.channels, first = begin * step + stored_channel(layout_, value_channel);
+    const std::size_t n = end - begin;
     if (layout_.sample == SampleType::u8)
-      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[row[x * step + c]];
+      for (std::size_t x = 0; x < n; ++x) out[x] = table[row[first + x * step]];
     else
-      for (std::size_t x = 0; x < layout_.width; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[x * step + c]];
+      for (std::size_t x = 0; x < n; ++x) out[x] = table[reinterpret_cast<const std::uint16_t*>(row)[first + x * step]];
   }
 
   const PageLayout& layout_;
