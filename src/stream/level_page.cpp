@@ -295,12 +295,44 @@ class PageStream {
     if (!open_full_) open_.insert(open_.end(), found.begin(), found.end());
   }
 
+  // Columns [begin, end) of row y in a single walk, from each plane's window tables: a
+  // stretch of every plane's values looked up at once, leveled at both bounds, and the
+  // pixels' codes stored together.
+  void level_pixels(std::size_t y, std::size_t begin, std::size_t end, const WindowTables* windows) const {
+    std::ptrdiff_t stride = 0;
+    const unsigned char* samples = source_.held_rows(stride) + static_cast<std::ptrdiff_t>(y) * stride;
+    const std::size_t planes = planes_.count();
+    // Each plane's values, the bounds, the statistics and each plane's codes of a stretch.
+    double* in = scratch_rows((planes + 8) * stretch_columns + (planes * stretch_columns + 3) / 4);
+    double* lo = in + planes * stretch_columns;
+    double* hi = lo + stretch_columns;
+    double* piece = hi + stretch_columns;  // 6 stretches
+    auto* codes = reinterpret_cast<std::uint16_t*>(piece + 6 * stretch_columns);
+    thread_local std::vector<const void*> planes_codes;
+    planes_codes.resize(planes);
+    for (std::size_t plane = 0; plane < planes; ++plane) planes_codes[plane] = codes + plane * stretch_columns;
+    for (std::size_t b = begin; b < end; b += stretch_columns) {
+      const std::size_t e = std::min(end, b + stretch_columns);
+      rows_.coded_planes(samples, planes, b, e, in, stretch_columns);
+      for (std::size_t plane = 0; plane < planes; ++plane) {
+        const double* values = in + plane * stretch_columns;
+        level_row_bounds(how_, values, lo, hi, width_, Columns{b, e}, windows[plane], low_[plane], high_[plane], piece);
+        code_bounds(static_cast<Row>(y), plane, b, e - b, values, lo, hi, piece, codes + plane * stretch_columns);
+      }
+      sink_.write_pixel_codes(y, planes, b, e - b, planes_codes.data());
+    }
+    // Channels left as they are (alpha).
+    for (std::size_t c = planes_.leveled; c < layout_.channels; ++c)
+      for (std::size_t b = begin; b < end; b += stretch_columns) {
+        const std::size_t e = std::min(end, b + stretch_columns);
+        rows_.coded_channel(samples, c, b, e, in);
+        sink_.write_part(y, c, b, e - b, in);
+      }
+  }
+
   // The single walk of a page held in memory, down strips of columns, a thread down each
   // (see strip_walk.h).
   void level_strips(const StripPlan& plan) {
-    std::ptrdiff_t stride = 0;
-    const unsigned char* held = source_.held_rows(stride);
-    const auto samples_of = [held, stride](std::size_t t) { return held + static_cast<std::ptrdiff_t>(t) * stride; };
     const std::size_t tables = tables_.size();
     StripWork work;
     work.fill = [&](std::size_t first, std::size_t count, const StripRows& rows, std::size_t begin, std::size_t end) {
@@ -311,43 +343,16 @@ class PageStream {
     };
     work.level = [&](std::size_t y, std::size_t begin, std::size_t end, const StripRows& rows) {
       if (open_full_) return false;
-      const unsigned char* samples = samples_of(y);
-      const std::size_t planes = planes_.count();
-      // Each plane's values, the bounds, the statistics and each plane's codes of a stretch.
-      double* in = scratch_rows((planes + 8) * stretch_columns + (planes * stretch_columns + 3) / 4);
-      double* lo = in + planes * stretch_columns;
-      double* hi = lo + stretch_columns;
-      double* piece = hi + stretch_columns;  // 6 stretches
-      auto* codes = reinterpret_cast<std::uint16_t*>(piece + 6 * stretch_columns);
-      thread_local std::vector<const void*> planes_codes;
-      planes_codes.resize(planes);
-      for (std::size_t plane = 0; plane < planes; ++plane) planes_codes[plane] = codes + plane * stretch_columns;
       const std::size_t y0 = window_start(y, how_.radius[0]), y1 = window_end(y, how_.radius[0], height_);
       thread_local std::vector<WindowTables> windows;
-      windows.resize(planes);
-      for (std::size_t plane = 0; plane < planes; ++plane)
+      windows.resize(planes_.count());
+      for (std::size_t plane = 0; plane < planes_.count(); ++plane)
         for (std::size_t t = 0; t < tables; ++t) {
           const std::size_t i = plane * tables + t;
           *table_slot(windows[plane], tables_[t]) =
               WindowRows{rows.row(i, y1), y0 > 0 ? rows.row(i, y0 - 1) : nullptr, static_cast<double>(y1 - y0 + 1)};
         }
-      for (std::size_t b = begin; b < end; b += stretch_columns) {
-        const std::size_t e = std::min(end, b + stretch_columns);
-        rows_.coded_planes(samples, planes, b, e, in, stretch_columns);
-        for (std::size_t plane = 0; plane < planes; ++plane) {
-          const double* values = in + plane * stretch_columns;
-          level_row_bounds(how_, values, lo, hi, width_, Columns{b, e}, windows[plane], low_[plane], high_[plane], piece);
-          code_bounds(static_cast<Row>(y), plane, b, e - b, values, lo, hi, piece, codes + plane * stretch_columns);
-        }
-        sink_.write_pixel_codes(y, planes, b, e - b, planes_codes.data());
-      }
-      // Channels left as they are (alpha).
-      for (std::size_t c = planes_.leveled; c < layout_.channels; ++c)
-        for (std::size_t b = begin; b < end; b += stretch_columns) {
-          const std::size_t e = std::min(end, b + stretch_columns);
-          rows_.coded_channel(samples, c, b, e, in);
-          sink_.write_part(y, c, b, e - b, in);
-        }
+      level_pixels(y, begin, end, windows.data());
       return true;
     };
     work.progress = [&](std::size_t rows) { progress(rows / plan.strips()); };
@@ -628,6 +633,13 @@ class PageStream {
         // while their cache lines are at hand, never by two at once.
         for (Row r = 0; r < n; ++r)
           tasks.push_back([&, y, r, n, out] {
+            if (one_walk_) {
+              thread_local std::vector<WindowTables> tables;
+              tables.resize(planes_.count());
+              for (std::size_t plane = 0; plane < planes_.count(); ++plane)
+                tables[plane] = window_tables(y + r, plane, 0, windows, set_of);
+              return level_pixels(static_cast<std::size_t>(y + r), 0, width_, tables.data());
+            }
             for (std::size_t plane = 0; plane < planes_.count(); ++plane)
               level_band_row(y + r, plane, windows, set_of, ring, out + static_cast<std::size_t>(r) * width_,
                              static_cast<std::size_t>(n));
@@ -638,6 +650,20 @@ class PageStream {
     }
     // In a single walk, the leading cursors have reached the tables' last entries.
     if (one_walk_) set_totals([&](std::size_t i) { return windows[0].lead[i]->row(height - 1)[width_ - 1]; });
+  }
+
+  // The rows of a plane's tables that the windows of row `row` read, for window k (0: the
+  // first, 1: the second), from the cursors of its half window.
+  WindowTables window_tables(Row row, std::size_t plane, int k, const std::vector<WindowCursors>& windows,
+                             const std::size_t set_of[2]) const {
+    WindowTables tables;
+    const WindowCursors& set = windows[set_of[k]];
+    for (std::size_t t = 0; t < tables_.size(); ++t) {
+      const std::size_t i = plane * tables_.size() + t;
+      const TableCursor& above = set.trail.empty() ? *set.lead[i] : *set.trail[i];
+      *table_slot(tables, tables_[t]) = rows_of(*set.lead[i], above, row, how_.radius[k], height_);
+    }
+    return tables;
   }
 
   // Row `row` of one plane, a stretch of columns at a time: into the band (channel c of the
@@ -657,26 +683,11 @@ class PageStream {
     rows_.values(samples, plane, in, channels);
     for (std::size_t c = 3; c < 3 + extra; ++c) rows_.channel(samples, c, channels + c * w);
     WindowTables tables[2];
-    for (int k = 0; k < leveling_.windows; ++k) {
-      const WindowCursors& set = windows[set_of[k]];
-      for (std::size_t t = 0; t < tables_.size(); ++t) {
-        const std::size_t i = plane * tables_.size() + t;
-        const TableCursor& above = set.trail.empty() ? *set.lead[i] : *set.trail[i];
-        *table_slot(tables[k], tables_[t]) = rows_of(*set.lead[i], above, row, how_.radius[k], height_);
-      }
-    }
+    for (int k = 0; k < leveling_.windows; ++k) tables[k] = window_tables(row, plane, k, windows, set_of);
     for (std::size_t b = 0; b < w; b += stretch_columns) {
       const Columns columns{b, std::min(w, b + stretch_columns)};
       const std::size_t count = columns.count();
       double* leveled = planes_.gray || direct ? piece + 6 * stretch_columns : out + plane * stride + b;
-      if (one_walk_) {
-        double* hi = piece + 7 * stretch_columns;
-        level_row_bounds(how_, in + b, leveled, hi, w, columns, tables[0], low_[plane], high_[plane], piece);
-        std::uint16_t codes[stretch_columns];
-        code_bounds(row, plane, b, count, in + b, leveled, hi, piece, codes);
-        sink_.write_part_codes(static_cast<std::size_t>(row), plane, b, count, codes);
-        continue;
-      }
       level_row(how_, in + b, leveled, w, columns, tables, totals_[plane], piece);
       if (!planes_.gray) {
         if (direct) sink_.write_part(static_cast<std::size_t>(row), plane, b, count, leveled);
