@@ -245,7 +245,8 @@ class PageStream {
     std::ptrdiff_t stride = 0;
     const unsigned char* held = source_.held_rows(stride);
     const bool std_family = how_.family == Family::std;
-    if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || planes_.gray ||
+    const bool coded = layout_.sample == SampleType::u8 || layout_.sample == SampleType::u16;
+    if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || !coded || planes_.gray ||
         (how_.family != Family::mean && !std_family))
       return false;
     // A window over the whole picture leaves a value where it was, up to rounding, at the
@@ -634,6 +635,7 @@ class PageStream {
         for (Row r = 0; r < n; ++r)
           tasks.push_back([&, y, r, n, out] {
             if (one_walk_) {
+              if (open_full_) return;
               thread_local std::vector<WindowTables> tables;
               tables.resize(planes_.count());
               for (std::size_t plane = 0; plane < planes_.count(); ++plane)
