@@ -226,6 +226,56 @@ TEST(OneWalk, APageWhoseTotalsMissTheirBoundsIsLeveledAgain) {
   }
 }
 
+TEST(OneWalk, APictureLeveledInPlaceIsLeveledAgainFromItsRowsAsTheyWere) {
+  // Detail above a flat part, with a mean code that is a whole number: the flat part's values
+  // lie at the border of their code, so the single walk is given up there, after it has
+  // leveled the detail. Leveled in place, the two walks that follow must not read those rows.
+  const unsigned w = 64, h = 64, detail_rows = 16;
+  std::vector<unsigned> codes(std::size_t(w) * h, 100);
+  std::mt19937 random(23);
+  for (std::size_t i = 0; i < std::size_t(w) * detail_rows; ++i) codes[i] = random() % 256;
+  std::size_t sum = 0;
+  for (unsigned code : codes) sum += code;
+  for (std::size_t i = 0, missing = (codes.size() - sum % codes.size()) % codes.size(); missing > 0; ++i) {
+    const unsigned step = static_cast<unsigned>(std::min<std::size_t>(missing, 255 - codes[i]));
+    codes[i] += step;
+    missing -= step;
+  }
+  literal::Img input(w, h, 1);
+  for (std::size_t i = 0; i < codes.size(); ++i) input.v[i] = codes[i] / 255.0;
+  const Leveling mean = one_window("mean", 9);
+  const std::vector<unsigned> expected = literal_codes(input, mean, SampleType::u8);
+  ASSERT_EQ(3, level_codes(input, mean, SampleType::u8, StreamSettings()).report.walks);
+  ASSERT_NE(std::vector<unsigned>(expected.begin(), expected.begin() + w * detail_rows),
+            std::vector<unsigned>(codes.begin(), codes.begin() + w * detail_rows));
+
+  for (unsigned threads : {1u, 2u}) {
+    kelvane::Options options;
+    options.threads = threads;
+    std::vector<std::uint8_t> samples = as_samples<std::uint8_t>(codes);
+    kelvane::level(kelvane::interleaved(samples.data(), w, h, 1, kelvane::Sample::u8), kelvane::Operation("mean", 9),
+                   options);
+    EXPECT_EQ(expected, from_samples<std::uint8_t>(samples)) << "in place, threads " << threads;
+    // Planes apart, which are not read where they are either.
+    std::vector<std::uint8_t> planes(2 * codes.size());
+    for (std::size_t i = 0; i < codes.size(); ++i) planes[i] = planes[codes.size() + i] = std::uint8_t(codes[i]);
+    kelvane::level(kelvane::planar(planes.data(), w, h, 2, kelvane::Sample::u8), kelvane::Operation("mean", 9), options);
+    EXPECT_EQ(expected, from_samples<std::uint8_t>(std::vector<std::uint8_t>(planes.begin(), planes.begin() + codes.size())));
+    EXPECT_EQ(expected, from_samples<std::uint8_t>(std::vector<std::uint8_t>(planes.begin() + codes.size(), planes.end())));
+  }
+  // A memory limit that leaves no room for the copy: the rows are read as they are copied
+  // in two walks, rather than the call refused.
+  StreamSettings one;
+  kelvane::Options options;
+  options.threads = 1;
+  options.memory_limit = static_cast<unsigned long long>(
+      stream_bytes(mean, integer_layout(w, h, 1, SampleType::u8, 8), 1, one, false, true) + codes.size() / 2);
+  std::vector<std::uint8_t> samples = as_samples<std::uint8_t>(codes);
+  kelvane::level(kelvane::interleaved(samples.data(), w, h, 1, kelvane::Sample::u8), kelvane::Operation("mean", 9),
+                 options);
+  EXPECT_EQ(expected, from_samples<std::uint8_t>(samples)) << "no room for a copy";
+}
+
 TEST(OneWalk, CodeSumsAreExactChannelByChannel) {
   // Channel counts that divide the summed lanes and one that does not; rows with a tail;
   // rows in several tasks; a row long enough that 32-bit partial sums of 16-bit codes, or of

@@ -195,24 +195,38 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
     StreamSettings settings = settings_of(options);
     const SampleType stored = memory_layout(out, in.alpha).sample;
     const bool single_walk = stored == SampleType::u8 || stored == SampleType::u16;
+    // Leveled in place, rows are copied before they are written over.
+    const MemorySource::Rows rows = same_view(in, out) ? MemorySource::Rows::overwritten : MemorySource::Rows::kept;
+    MemorySource source(layout, MemoryPicture{in.data, in.row_stride, in.pixel_stride, in.channel_stride}, rows);
+    // The single walk reads interleaved rows where they are. Others (in place, planar,
+    // unaligned) are copied whole first where a single walk may follow and the copy fits: a
+    // walk given up midway levels the page again from the copy, not from what it wrote over.
+    std::ptrdiff_t stride = 0;
+    bool copied = single_walk && may_walk_once(leveling, layout.sample) && !leveling.algorithm->takes_method &&
+                  !source.held_rows(stride);
     const auto shortfall_of = [&] {
-      return memory_shortfall(layout.width, layout.height, stream_bytes(leveling, layout, 1, settings, false, single_walk),
+      const long double copy = copied ? static_cast<long double>(layout.row_bytes()) * layout.height : 0;
+      return memory_shortfall(layout.width, layout.height,
+                              copy + stream_bytes(leveling, layout, 1, settings, false, single_walk),
                               settings.memory_limit);
     };
     std::string shortfall = shortfall_of();
     // Strips hold the margins they hand over beside their rows: where those do not fit, the
-    // walk goes over whole rows.
+    // walk goes over whole rows; where the copy does not fit either, the rows are not copied.
     if (!shortfall.empty() && single_walk) {
       settings.strip_columns = StreamSettings::whole_rows;
       shortfall = shortfall_of();
     }
+    if (!shortfall.empty() && copied) {
+      copied = false;
+      shortfall = shortfall_of();
+    }
     if (!shortfall.empty()) throw Error(Error::Kind::memory, shortfall);
-    // Leveled in place, rows are copied before they are written over.
-    const MemorySource::Rows rows = same_view(in, out) ? MemorySource::Rows::overwritten : MemorySource::Rows::kept;
-    MemorySource source(layout, MemoryPicture{in.data, in.row_stride, in.pixel_stride, in.channel_stride}, rows);
+    HeldSource copy(source);
     MemorySink sink(memory_layout(out, in.alpha), out.data, out.row_stride, out.pixel_stride, out.channel_stride);
     Report report;
-    report.channel_by_channel = level_page(leveling, source, sink, settings).channel_by_channel;
+    report.channel_by_channel =
+        level_page(leveling, copied ? static_cast<RowSource&>(copy) : source, sink, settings).channel_by_channel;
     return report;
   });
 }

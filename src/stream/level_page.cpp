@@ -245,9 +245,8 @@ class PageStream {
     std::ptrdiff_t stride = 0;
     const unsigned char* held = source_.held_rows(stride);
     const bool std_family = how_.family == Family::std;
-    const bool coded = layout_.sample == SampleType::u8 || layout_.sample == SampleType::u16;
-    if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || !coded || planes_.gray ||
-        (how_.family != Family::mean && !std_family))
+    if (!settings_.one_walk || unit == 0.0 || !sink_.takes_parts() || !held || planes_.gray ||
+        !may_walk_once(leveling_, layout_.sample))
       return false;
     // A window over the whole picture leaves a value where it was, up to rounding, at the
     // border of its code: such samples would be open. The pixels whose clipped window is the
@@ -745,6 +744,12 @@ class PageStream {
 
 }  // namespace
 
+bool may_walk_once(const Leveling& leveling, SampleType sample) {
+  const Family family = leveling.algorithm->family;
+  return leveling.windows == 1 && (family == Family::mean || family == Family::std) &&
+         (sample == SampleType::u8 || sample == SampleType::u16);
+}
+
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings) {
   return PageStream(leveling, source, sink, settings).run();
 }
@@ -777,9 +782,8 @@ long double stream_bytes(const Leveling& given, const PageLayout& layout, std::s
   const long double codes = layout.sample == SampleType::u16 ? planes.count() * 4.0L * 65536 * 8 : 0.0L;
   // The samples a single walk may leave open, and the strips it may go down instead of the
   // cursors' rows.
-  const Family family = leveling.algorithm->family;
   long double walk = 0.0L;
-  if (single_walk && leveling.windows == 1 && (family == Family::mean || family == Family::std)) {
+  if (single_walk && may_walk_once(leveling, layout.sample)) {
     const unsigned threads = wavefront_threads(settings.threads);
     const StripPlan strips = plan_strips(layout.width, layout.height, leveling.window1 >> 1, per_window, threads,
                                          settings.strip_columns, settings.window_table_bytes);

@@ -53,6 +53,11 @@ struct LevelingReport {
   std::size_t settled_late = 0;
 };
 
+// Whether a page of these samples may be leveled in a single walk, where it is held in memory
+// and goes into integer samples in memory: the one-window forms of mean and std, of 8- or
+// 16-bit samples.
+bool may_walk_once(const Leveling& leveling, SampleType sample);
+
 // Levels every row of the source into the sink. The values are those of the whole-picture
 // formulas, bit for bit.
 LevelingReport level_page(const Leveling& leveling, RowSource& source, RowSink& sink, const StreamSettings& settings);
