@@ -121,6 +121,9 @@ void check_finite(const PictureView& view) {
                                           " not a finite number (NaN or infinity); kelvane levels finite values only");
 }
 
+// The largest picture copied for a single walk, in bytes of its samples.
+constexpr long double largest_copy_bytes = 256.0L * (1 << 20);
+
 SampleType sample_type(Sample sample) {
   switch (sample) {
     case Sample::u8: return SampleType::u8;
@@ -201,11 +204,13 @@ Report level(const PictureView& in, const PictureView& out, const Operation& ope
     // The single walk reads interleaved rows where they are. Others (in place, planar,
     // unaligned) are copied whole first where a single walk may follow and the copy fits: a
     // walk given up midway levels the page again from the copy, not from what it wrote over.
+    // Large pictures are not copied: a caller who levels in place may have no room for two.
     std::ptrdiff_t stride = 0;
+    const long double picture_bytes = static_cast<long double>(layout.row_bytes()) * layout.height;
     bool copied = single_walk && may_walk_once(leveling, layout.sample) && !leveling.algorithm->takes_method &&
-                  !source.held_rows(stride);
+                  !source.held_rows(stride) && picture_bytes <= largest_copy_bytes;
     const auto shortfall_of = [&] {
-      const long double copy = copied ? static_cast<long double>(layout.row_bytes()) * layout.height : 0;
+      const long double copy = copied ? picture_bytes : 0;
       return memory_shortfall(layout.width, layout.height,
                               copy + stream_bytes(leveling, layout, 1, settings, false, single_walk),
                               settings.memory_limit);
